@@ -1,0 +1,49 @@
+// Anchors, chain records and the per-strand chaining of read mapping.
+#pragma once
+
+#include <cstdint>
+
+namespace engine {
+
+inline constexpr std::int64_t CHAIN_MAX_DIST = 5000;
+inline constexpr std::int32_t CHAIN_MAX_LOOKBACK = 64;
+inline constexpr double CHAIN_GAP_COEF = 0.01;  // per base of k
+
+// One seed match. (x, y) are the chaining coordinates; y is measured on the
+// reverse complement of the read for reverse-strand anchors.
+struct anchor_t {
+    std::int64_t x;
+    std::int64_t y;
+    std::int64_t ref_pos;
+    std::int64_t query_pos;
+};
+
+struct fidx_t {
+    double score;
+    std::int32_t index;
+};
+
+struct chain_t {
+    double score;
+    std::int32_t strand;  // 0 forward, 1 reverse
+    std::int32_t n_anchors;
+    std::int64_t ref_start;
+    std::int64_t ref_end;      // exclusive: largest ref_pos + k
+    std::int64_t query_start;
+    std::int64_t query_end;    // exclusive: largest query_pos + k
+    std::int64_t diag;         // median diagonal
+};
+
+int _cmp_anc(const void *a, const void *b);
+int _cmp_fidx(const void *a, const void *b);
+int _cmp_cchain(const void *a, const void *b);
+int _cmp_i64(const void *a, const void *b);
+
+// Chains n anchors of one relative strand and appends the accepted chains at
+// chains[*n_chains] onwards (room for n / 2 more is required). Returns the
+// number appended, or -1 when working memory cannot be reserved.
+std::int32_t _chain_strand(const std::int64_t *ref_pos, const std::int64_t *query_pos,
+                           std::int32_t n, std::int32_t strand, std::int32_t qlen, std::int32_t k,
+                           double min_score, chain_t *chains, std::int32_t *n_chains);
+
+}  // namespace engine

@@ -1,0 +1,36 @@
+// The minimizer index: sorted (hash, position, strand) entries of a
+// reference, a copy of the reference codes and its table of sequences.
+#pragma once
+
+#include <cstdint>
+
+// Fields in this order; every array is its own reservation and owned by the
+// handle (one-element reservations when a count is zero).
+struct bio_index_t {
+    std::int32_t k;
+    std::int32_t w;
+    std::int64_t ref_len;
+    std::int64_t n_min;
+    std::uint64_t *min_hash;   // ascending, unsigned
+    std::int64_t *min_pos;     // k-mer start in the concatenated reference
+    std::uint8_t *min_strand;  // 0 forward hash, 1 reverse-complement hash
+    std::uint8_t *ref;
+    std::int32_t n_refs;
+    std::int64_t *ref_offsets;
+    std::int64_t *ref_lengths;
+};
+
+namespace engine {
+
+// Entries [lo, hi) of the index hold hash h (empty when lo == hi).
+struct HashRun {
+    std::int64_t lo;
+    std::int64_t hi;
+};
+HashRun index_hash_run(const bio_index_t *idx, std::uint64_t h);
+
+// Index of the reference sequence holding concatenated position x: the last
+// sequence whose offset is not greater than x (0 when x precedes them all).
+std::int32_t index_ref_of(const bio_index_t *idx, std::int64_t x);
+
+}  // namespace engine

@@ -1,0 +1,36 @@
+# Compares three lists: the functions declared in the public header, the
+# names in the linker version script, and the dynamic symbols the built
+# library defines (nm -D). All three must be equal.
+execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [TW] [A-Za-z_][A-Za-z0-9_]*" lines "${nm_out}")
+set(exported "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-f]+ [TW] " "" name "${line}")
+  list(APPEND exported ${name})
+endforeach()
+list(SORT exported)
+
+file(READ ${HEADER} header)
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_ *]*[ *]((bio|nw|sw)_[A-Za-z0-9_]*)\\(" decls "${header}")
+set(declared "")
+foreach(d IN LISTS decls)
+  string(REGEX REPLACE ".*[ *]((bio|nw|sw)_[A-Za-z0-9_]*)\\($" "\\1" name "${d}")
+  list(APPEND declared ${name})
+endforeach()
+list(REMOVE_DUPLICATES declared)
+list(SORT declared)
+
+file(READ ${MAP} map)
+string(REGEX REPLACE "/\\*[^*]*\\*/" "" map "${map}")
+string(REGEX MATCH "global:([^}]*)local:" _ "${map}")
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*" scripted "${CMAKE_MATCH_1}")
+list(SORT scripted)
+
+if(NOT exported STREQUAL declared OR NOT scripted STREQUAL declared)
+  message(FATAL_ERROR "export mismatch\n  nm -D:  ${exported}\n  header: ${declared}\n  map:    ${scripted}")
+endif()
+list(LENGTH exported n)
+message(STATUS "${n} exported functions match the header and the version script")
