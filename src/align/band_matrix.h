@@ -1,0 +1,154 @@
+// Band matrices of the row-by-row banded aligners (global and semiglobal):
+// n + 1 rows of 2w + 1 slots, cell (i, j) at slot j - i + w of row i, so
+// the main diagonal is slot w of every row. The traceback walk over this
+// layout also serves the anti-diagonal sweep, which stores its codes the
+// same way.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "align/align_common.h"
+#include "align/score32.h"
+#include "core/buffer.h"
+
+namespace engine {
+
+// Half-width actually used for a caller's band (0 or more). A band at least
+// as wide as the longer sequence already holds every cell of the matrix, so
+// narrowing it to max(len_a, len_b) changes no result, and it keeps the row
+// width 2w + 1 and the slot count far from overflow for any band argument.
+inline std::int64_t effective_band(std::int32_t band, std::int32_t len_a, std::int32_t len_b) {
+    return std::min<std::int64_t>(band, std::max(len_a, len_b));
+}
+
+// Slots in one band row.
+inline std::int64_t band_width(std::int64_t w) { return 2 * w + 1; }
+
+// Walks the band traceback matrix `tb` (rows of 2w + 1 codes) from cell
+// (i, j) to (0, 0), emitting every column into `out`. Outside the band
+// (only when the walk starts there) it steps diagonally until one sequence
+// is used up; row 0 and column 0 force left and up steps whatever the code.
+inline void walk_band_traceback(const std::uint8_t *tb, std::int64_t i, std::int64_t j,
+                                std::int64_t w, TracebackWriter &out) {
+    const std::int64_t width = band_width(w);
+    while (i > 0 || j > 0) {
+        const std::int64_t k = j - i + w;
+        const std::uint8_t code = (k >= 0 && k < width) ? tb[i * width + k] : TB_DIAG;
+        if (code == TB_DIAG && i > 0 && j > 0) {
+            out.diag(i, j);
+            --i;
+            --j;
+        } else if (j == 0 || (code == TB_UP && i > 0)) {
+            out.up(i);
+            --i;
+        } else {
+            out.left(j);
+            --j;
+        }
+    }
+}
+
+// Score and traceback matrices of one banded alignment, every score slot
+// unreachable (NEG_INF) and every code TB_DIAG until written.
+class BandMatrices {
+public:
+    // Reserves the score matrix, then the traceback matrix.
+    [[nodiscard]] bool reserve(std::int64_t len_a, std::int64_t w) {
+        w_ = w;
+        width_ = band_width(w);
+        const auto slots = static_cast<std::size_t>((len_a + 1) * width_);
+        return score_.allocate_filled(slots, NEG_INF) && tb_.allocate_zeroed(slots);
+    }
+
+    // Cell (0, 0), row 0 for j = 1 .. min(len_b, w) at `row0_gap` per column,
+    // column 0 for i = 1 .. min(len_a, w) at `gap` per row.
+    void set_borders(std::int64_t len_a, std::int64_t len_b, std::int32_t row0_gap,
+                     std::int32_t gap) {
+        score_[w_] = 0;
+        for (std::int64_t j = 1; j <= std::min(len_b, w_); ++j) {
+            score_[w_ + j] = mul32(j, row0_gap);
+            tb_[w_ + j] = TB_LEFT;
+        }
+        for (std::int64_t i = 1; i <= std::min(len_a, w_); ++i) {
+            score_[i * width_ + w_ - i] = mul32(i, gap);
+            tb_[i * width_ + w_ - i] = TB_UP;
+        }
+    }
+
+    // Fills rows 1 .. len_a over their band cells with j >= 1, in increasing j.
+    void fill(const std::uint8_t *seq_a, std::int64_t len_a, const std::uint8_t *seq_b,
+              std::int64_t len_b, std::int32_t match, std::int32_t mismatch, std::int32_t gap) {
+        for (std::int64_t i = 1; i <= len_a; ++i)
+            fill_row(i, seq_a[i - 1], seq_b, len_b, match, mismatch, gap);
+    }
+
+    // Score of cell (i, j), NEG_INF when it lies outside the band.
+    std::int32_t score_at(std::int64_t i, std::int64_t j) const {
+        const std::int64_t k = j - i + w_;
+        return (k >= 0 && k < width_) ? score_[i * width_ + k] : NEG_INF;
+    }
+
+    void walk(std::int64_t i, std::int64_t j, TracebackWriter &out) const {
+        walk_band_traceback(tb_.data(), i, j, w_, out);
+    }
+
+private:
+    // A candidate from an unreachable predecessor stays unreachable.
+    static std::int32_t extend(std::int32_t pred, std::int32_t add) {
+        return pred == NEG_INF ? NEG_INF : add32(pred, add);
+    }
+
+    // Ties go to the diagonal, then up, then left. Reachable scores lie above
+    // NEG_INF, so a cell with no reachable predecessor ends as NEG_INF with
+    // code TB_DIAG.
+    static void take_best(std::int32_t d, std::int32_t u, std::int32_t l, std::int32_t &score,
+                          std::uint8_t &code) {
+        std::int32_t best = d;
+        std::uint8_t from = TB_DIAG;
+        if (u > best) {
+            best = u;
+            from = TB_UP;
+        }
+        if (l > best) {
+            best = l;
+            from = TB_LEFT;
+        }
+        score = best;
+        code = from;
+    }
+
+    // Row i over slots k = j - i + w for j = max(1, i - w) .. min(len_b, i + w).
+    // The diagonal predecessor sits at slot k of the row above, the up one at
+    // k + 1 (none at k = 2w), the left one at k - 1 of this row (none at k = 0).
+    void fill_row(std::int64_t i, std::uint8_t a, const std::uint8_t *seq_b, std::int64_t len_b,
+                  std::int32_t match, std::int32_t mismatch, std::int32_t gap) {
+        const std::int64_t j_lo = std::max<std::int64_t>(1, i - w_);
+        const std::int64_t j_hi = std::min(len_b, i + w_);
+        if (j_lo > j_hi) return;
+        const std::int64_t k_lo = j_lo - i + w_, k_hi = j_hi - i + w_;
+        const std::int64_t b_of_k = i - w_ - 1;  // B[j - 1] is seq_b[b_of_k + k]
+        const std::int32_t *prev = score_.data() + (i - 1) * width_;
+        std::int32_t *cur = score_.data() + i * width_;
+        std::uint8_t *codes = tb_.data() + i * width_;
+        std::int32_t left = k_lo == 0 ? NEG_INF : cur[k_lo - 1];
+        const std::int64_t k_inner_hi = std::min(k_hi, 2 * w_ - 1);
+        for (std::int64_t k = k_lo; k <= k_inner_hi; ++k) {
+            const std::int32_t s = pair_score(a, seq_b[b_of_k + k], match, mismatch);
+            take_best(extend(prev[k], s), extend(prev[k + 1], gap), extend(left, gap), cur[k],
+                      codes[k]);
+            left = cur[k];
+        }
+        if (k_hi == 2 * w_) {
+            const std::int32_t s = pair_score(a, seq_b[b_of_k + k_hi], match, mismatch);
+            take_best(extend(prev[k_hi], s), NEG_INF, extend(left, gap), cur[k_hi], codes[k_hi]);
+        }
+    }
+
+    Buffer<std::int32_t> score_;
+    Buffer<std::uint8_t> tb_;
+    std::int64_t w_ = 0;
+    std::int64_t width_ = 1;
+};
+
+}  // namespace engine
