@@ -18,6 +18,16 @@ inline constexpr std::int32_t MAPQ_SECONDARY = 5;
 inline constexpr std::int32_t CIGAR_RESERVE = 15;
 inline constexpr std::int32_t MAP_BATCH_CHUNK = 16;
 
+// Mapping quality of the hit from kept chain ci of n_cand candidates, given
+// the best and second-best kept chain scores (second is ignored when there is
+// one candidate): secondary hits get MAPQ_SECONDARY, the primary
+// 60 * (1 - second / best) rounded half to even and clamped to 0..60.
+std::int32_t map_quality(std::int32_t ci, std::int32_t n_cand, double best, double second);
+
+// Maps one read (residue codes) against idx and writes up to max_hits hits,
+// best chain first, packing their CIGAR texts into cigar from offset 0.
+// Returns the hit count, 0 for a null index or a read shorter than k, -1
+// when working memory cannot be reserved (then nothing is written).
 std::int32_t _map_one(const bio_index_t *idx, const std::uint8_t *seq, std::int32_t qlen,
                       std::int32_t max_chains, bio_map_hit_t *hits, std::int32_t max_hits,
                       double min_score, char *cigar, std::int32_t cigar_cap);
