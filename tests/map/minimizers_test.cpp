@@ -1,0 +1,340 @@
+#include "map/minimizers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+#include "support/allocation_failure.h"
+
+namespace {
+
+constexpr std::uint64_t INVALID = ~std::uint64_t{0};
+
+struct Minimizers {
+    std::vector<std::uint64_t> hash;
+    std::vector<std::int64_t> pos;
+    std::vector<std::uint8_t> strand;
+    bool operator==(const Minimizers &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const Minimizers &m) {
+    for (std::size_t i = 0; i < m.hash.size(); ++i) {
+        os << "(" << m.hash[i] << "," << m.pos[i] << "," << int(m.strand[i]) << ")";
+    }
+    return os;
+}
+
+// Reference model: the hash, the per-position values and a full rescan of
+// every window, written as plainly as possible.
+std::uint64_t model_hash(std::uint64_t x, std::uint64_t m) {
+    x = (~x + (x << 21)) & m;
+    x = x ^ (x >> 24);
+    x = (x * 265) & m;
+    x = x ^ (x >> 14);
+    x = (x * 21) & m;
+    x = x ^ (x >> 28);
+    x = (x + (x << 31)) & m;
+    return x;
+}
+
+Minimizers model_minimizers(const std::vector<std::uint8_t> &seq, int k, int w) {
+    Minimizers out;
+    const std::int64_t len = static_cast<std::int64_t>(seq.size());
+    const std::int64_t n = len - k + 1;
+    if (n <= 0) return out;
+    const std::uint64_t mask = k == 32 ? ~std::uint64_t{0} : (std::uint64_t{1} << (2 * k)) - 1;
+    std::vector<std::uint64_t> value(n);
+    std::vector<std::uint8_t> strand(n);
+    std::uint64_t fwd = 0, rc = 0;
+    std::int64_t count = 0;
+    for (std::int64_t i = 0; i < len; ++i) {
+        const std::uint64_t c = seq[i];
+        if (c < 4) {
+            fwd = ((fwd << 2) | c) & mask;
+            rc = (rc >> 2) | ((3 - c) << (2 * k - 2));
+            ++count;
+        } else {
+            fwd = rc = 0;
+            count = 0;
+        }
+        if (i < k - 1) continue;
+        const std::int64_t p = i - k + 1;
+        if (count < k) {
+            value[p] = INVALID;
+            strand[p] = 0;
+            continue;
+        }
+        const std::uint64_t hf = model_hash(fwd, mask);
+        const std::uint64_t hr = model_hash(rc & mask, mask);
+        value[p] = hr < hf ? hr : hf;
+        strand[p] = hr < hf ? 1 : 0;
+    }
+    auto emit = [&](std::int64_t j) {
+        out.hash.push_back(value[j]);
+        out.pos.push_back(j);
+        out.strand.push_back(strand[j]);
+    };
+    if (w > n) {
+        std::int64_t best = 0;
+        for (std::int64_t j = 1; j < n; ++j)
+            if (value[j] < value[best]) best = j;
+        if (value[best] != INVALID) emit(best);
+        return out;
+    }
+    std::int64_t last = -1;
+    for (std::int64_t s = 0; s + w <= n; ++s) {
+        std::int64_t j = s;
+        for (std::int64_t t = s + 1; t < s + w; ++t)
+            if (value[t] < value[j]) j = t;
+        if (j == last || value[j] == INVALID) continue;
+        emit(j);
+        last = j;
+    }
+    return out;
+}
+
+// Entries the caller must provide: n - w + 1 when w <= n, else 1.
+std::int64_t capacity(std::int64_t len, int k, int w) {
+    const std::int64_t n = len - k + 1;
+    if (n <= 0) return 0;
+    return w <= n ? n - w + 1 : 1;
+}
+
+constexpr std::uint64_t HASH_GUARD = 0xABABABABABABABABull;
+constexpr std::int64_t POS_GUARD = -77;
+constexpr std::uint8_t STRAND_GUARD = 0xEE;
+
+// Calls the library with exactly the documented capacity plus one guard
+// entry, which must stay untouched.
+Minimizers library_minimizers(const std::vector<std::uint8_t> &seq, int k, int w) {
+    const std::int64_t cap = capacity(static_cast<std::int64_t>(seq.size()), k, w);
+    std::vector<std::uint64_t> hash(cap + 1, HASH_GUARD);
+    std::vector<std::int64_t> pos(cap + 1, POS_GUARD);
+    std::vector<std::uint8_t> strand(cap + 1, STRAND_GUARD);
+    const std::int64_t count = bio_minimizers(seq.data(), static_cast<std::int64_t>(seq.size()), k,
+                                              w, hash.data(), pos.data(), strand.data());
+    EXPECT_GE(count, 0);
+    EXPECT_LE(count, cap);
+    EXPECT_EQ(hash[cap], HASH_GUARD);
+    EXPECT_EQ(pos[cap], POS_GUARD);
+    EXPECT_EQ(strand[cap], STRAND_GUARD);
+    Minimizers out;
+    if (count < 0) return out;
+    out.hash.assign(hash.begin(), hash.begin() + count);
+    out.pos.assign(pos.begin(), pos.begin() + count);
+    out.strand.assign(strand.begin(), strand.begin() + count);
+    return out;
+}
+
+std::vector<std::uint8_t> codes(const std::string &letters) {
+    std::vector<std::uint8_t> out;
+    for (char c : letters) {
+        switch (c) {
+            case 'A': out.push_back(0); break;
+            case 'C': out.push_back(1); break;
+            case 'G': out.push_back(2); break;
+            case 'T': out.push_back(3); break;
+            default: out.push_back(31); break;
+        }
+    }
+    return out;
+}
+
+Minimizers expected(std::vector<std::uint64_t> hash, std::vector<std::int64_t> pos,
+                    std::vector<std::uint8_t> strand) {
+    return Minimizers{std::move(hash), std::move(pos), std::move(strand)};
+}
+
+TEST(Minimizers, SingleBaseHashes) {
+    for (std::uint64_t x = 0; x < 4; ++x) EXPECT_EQ(model_hash(x, 3), 3 - x);
+    // Each base against its complement: A and C take the reverse strand.
+    EXPECT_EQ(library_minimizers(codes("ACGT"), 1, 1),
+              expected({0, 1, 1, 0}, {0, 1, 2, 3}, {1, 1, 0, 0}));
+}
+
+TEST(Minimizers, HomopolymerWritesEachWindowsFirstPosition) {
+    EXPECT_EQ(library_minimizers(codes("AAAAAA"), 2, 3),
+              expected({model_hash(15, 15), model_hash(15, 15), model_hash(15, 15)}, {0, 1, 2},
+                       {1, 1, 1}));
+}
+
+TEST(Minimizers, AlternatingSequence) {
+    EXPECT_EQ(library_minimizers(codes("ACGTACGTAC"), 3, 2),
+              expected({20, 7, 7, 20, 7}, {0, 2, 3, 4, 6}, {1, 0, 1, 1, 0}));
+}
+
+TEST(Minimizers, WindowLongerThanSequence) {
+    EXPECT_EQ(library_minimizers(codes("GATTACA"), 4, 10), expected({7}, {3}, {1}));
+}
+
+TEST(Minimizers, SequenceOfExactlyOneKmer) {
+    for (int w : {1, 2, 50}) {
+        const auto one = library_minimizers(codes("GATTACAGAT"), 10, w);
+        ASSERT_EQ(one.pos.size(), 1u) << w;
+        EXPECT_EQ(one.pos[0], 0);
+        EXPECT_TRUE(library_minimizers(codes("GATTNCAGAT"), 10, w).hash.empty()) << w;
+    }
+}
+
+TEST(Minimizers, UnknownCodeEveryFewerThanKBases) {
+    EXPECT_TRUE(library_minimizers(codes("ACGNTTANGGCNAAAN"), 4, 1).hash.empty());
+    EXPECT_TRUE(library_minimizers(codes("ACGNTTANGGCNAAAN"), 4, 3).hash.empty());
+    std::vector<std::uint8_t> seq = codes("ACGTACGTACGTAC");
+    for (std::size_t i = 2; i < seq.size(); i += 3) seq[i] = static_cast<std::uint8_t>(4 + i);
+    EXPECT_TRUE(library_minimizers(seq, 3, 2).hash.empty());
+}
+
+TEST(Minimizers, ShorterThanKWritesNothing) {
+    std::vector<std::uint64_t> hash(4, HASH_GUARD);
+    std::vector<std::int64_t> pos(4, POS_GUARD);
+    std::vector<std::uint8_t> strand(4, STRAND_GUARD);
+    const auto seq = codes("ACGT");
+    const long before = engine::testing::live_allocations();
+    engine::testing::fail_nth_allocation(0);
+    EXPECT_EQ(bio_minimizers(seq.data(), 4, 5, 1, hash.data(), pos.data(), strand.data()), 0);
+    EXPECT_EQ(bio_minimizers(seq.data(), 0, 1, 1, hash.data(), pos.data(), strand.data()), 0);
+    EXPECT_EQ(bio_minimizers(seq.data(), -3, 1, 1, hash.data(), pos.data(), strand.data()), 0);
+    EXPECT_EQ(engine::testing::allocations_attempted(), 0);
+    EXPECT_EQ(engine::testing::live_allocations(), before);
+    EXPECT_EQ(hash, std::vector<std::uint64_t>(4, HASH_GUARD));
+    EXPECT_EQ(pos, std::vector<std::int64_t>(4, POS_GUARD));
+    EXPECT_EQ(strand, std::vector<std::uint8_t>(4, STRAND_GUARD));
+}
+
+TEST(Minimizers, KOutsideOneToThirtyTwoOrWBelowOneFails) {
+    const auto seq = codes("ACGTACGTACGTACGTACGTACGTACGTACGTACGTACGTACGT");
+    std::vector<std::uint64_t> hash(seq.size(), HASH_GUARD);
+    std::vector<std::int64_t> pos(seq.size(), POS_GUARD);
+    std::vector<std::uint8_t> strand(seq.size(), STRAND_GUARD);
+    const auto len = static_cast<std::int64_t>(seq.size());
+    for (auto [k, w] : {std::pair{0, 5}, {-1, 5}, {33, 5}, {64, 5}, {15, 0}, {15, -4}}) {
+        EXPECT_EQ(bio_minimizers(seq.data(), len, k, w, hash.data(), pos.data(), strand.data()),
+                  -1)
+            << k << " " << w;
+        EXPECT_EQ(bio_minimizers(seq.data(), 0, k, w, hash.data(), pos.data(), strand.data()), -1);
+    }
+    EXPECT_EQ(hash[0], HASH_GUARD);
+    EXPECT_EQ(bio_minimizers(seq.data(), len, 32, 1, hash.data(), pos.data(), strand.data()),
+              len - 31);
+}
+
+TEST(Minimizers, ValidBaseCountStopsAtK) {
+    engine::RollingKmer kmer(5);
+    for (int i = 0; i < 100000; ++i) kmer.push(static_cast<std::uint8_t>(i & 3));
+    EXPECT_EQ(kmer.run, 5);
+    EXPECT_TRUE(kmer.valid());
+    kmer.push(31);
+    EXPECT_EQ(kmer.run, 0);
+    EXPECT_FALSE(kmer.valid());
+}
+
+// Random sequences of several textures: uniform, runs of unknown codes,
+// homopolymers, two-letter low complexity and copies of earlier stretches
+// (equal hashes at different positions).
+std::vector<std::uint8_t> random_sequence(std::mt19937_64 &rng, std::size_t len) {
+    std::vector<std::uint8_t> seq;
+    seq.reserve(len);
+    std::uniform_int_distribution<int> texture(0, 5);
+    while (seq.size() < len) {
+        const std::size_t piece = std::min<std::size_t>(len - seq.size(), 1 + rng() % 40);
+        switch (texture(rng)) {
+            case 0:
+            case 1:
+                for (std::size_t i = 0; i < piece; ++i) seq.push_back(rng() & 3);
+                break;
+            case 2:
+                for (std::size_t i = 0; i < piece % 7 + 1 && seq.size() < len; ++i)
+                    seq.push_back(static_cast<std::uint8_t>(4 + rng() % 28));
+                break;
+            case 3: {
+                const std::uint8_t c = rng() & 3;
+                for (std::size_t i = 0; i < piece; ++i) seq.push_back(c);
+                break;
+            }
+            case 4:
+                for (std::size_t i = 0; i < piece; ++i) seq.push_back(rng() & 1);
+                break;
+            default:
+                if (seq.size() < 2) break;
+                for (std::size_t i = 0, from = rng() % seq.size(); i < piece; ++i)
+                    seq.push_back(seq[from + i % (seq.size() - from)]);
+                break;
+        }
+    }
+    return seq;
+}
+
+TEST(Minimizers, SlidingWindowMatchesRescanning) {
+    std::mt19937_64 rng(20261208);
+    for (int round = 0; round < 4000; ++round) {
+        const int k = 1 + static_cast<int>(rng() % 32);
+        const int w = 1 + static_cast<int>(rng() % 64);
+        // Mostly lengths near k + w, where windows and the single-window case
+        // meet; some longer.
+        std::size_t len = k - 1 + rng() % (w + 8);
+        if (round % 4 == 0) len = rng() % 600;
+        const auto seq = random_sequence(rng, len);
+        ASSERT_EQ(library_minimizers(seq, k, w), model_minimizers(seq, k, w))
+            << "k=" << k << " w=" << w << " len=" << len << " round=" << round;
+    }
+}
+
+TEST(Minimizers, SlidingWindowMatchesRescanningOnLongSequences) {
+    std::mt19937_64 rng(7);
+    for (int round = 0; round < 40; ++round) {
+        const int k = 1 + static_cast<int>(rng() % 32);
+        const int w = 1 + static_cast<int>(rng() % 64);
+        const auto seq = random_sequence(rng, 20000 + rng() % 5000);
+        ASSERT_EQ(library_minimizers(seq, k, w), model_minimizers(seq, k, w))
+            << "k=" << k << " w=" << w << " round=" << round;
+    }
+}
+
+TEST(Minimizers, PositionsStrictlyIncrease) {
+    std::mt19937_64 rng(99);
+    const auto seq = random_sequence(rng, 5000);
+    const auto m = library_minimizers(seq, 15, 10);
+    ASSERT_FALSE(m.pos.empty());
+    EXPECT_TRUE(std::adjacent_find(m.pos.begin(), m.pos.end(), std::greater_equal<>()) ==
+                m.pos.end());
+}
+
+TEST(Minimizers, EachReservationFailureReturnsMinusOne) {
+    std::mt19937_64 rng(5);
+    const auto seq = random_sequence(rng, 300);
+    std::vector<std::uint64_t> hash(seq.size(), HASH_GUARD);
+    std::vector<std::int64_t> pos(seq.size(), POS_GUARD);
+    std::vector<std::uint8_t> strand(seq.size(), STRAND_GUARD);
+    for (int w : {10, 1000}) {
+        SCOPED_TRACE(w);
+        engine_test::expect_each_allocation_failure(
+            [&] {
+                std::fill(hash.begin(), hash.end(), HASH_GUARD);
+                return bio_minimizers(seq.data(), static_cast<std::int64_t>(seq.size()), 15, w,
+                                      hash.data(), pos.data(), strand.data());
+            },
+            [&](std::int64_t result) {
+                EXPECT_EQ(result, -1);
+                EXPECT_EQ(hash[0], HASH_GUARD);
+            });
+        EXPECT_EQ(engine_test::count_allocations([&] {
+                      return bio_minimizers(seq.data(), static_cast<std::int64_t>(seq.size()),
+                                            15, w, hash.data(), pos.data(), strand.data());
+                  }),
+                  2);
+    }
+}
+
+TEST(MinimizerRecords, CompareByUnsignedHashOnly) {
+    engine::min_rec_t a{5, 100, 1}, b{5, 3, 0}, c{~std::uint64_t{0}, 0, 0};
+    EXPECT_EQ(engine::_cmp_min(&a, &b), 0);
+    EXPECT_EQ(engine::_cmp_min(&a, &c), -1);
+    EXPECT_EQ(engine::_cmp_min(&c, &b), 1);
+}
+
+}  // namespace
