@@ -7,6 +7,20 @@
 
 namespace engine {
 
+// Longest sequence nw_banded_diag_simd gives the 16-bit kernel (read
+// mapping picks its kernel by the same length).
+inline constexpr std::int32_t kI16MaxLength = 12000;
+// Scores and candidates the 16-bit kernel represents exactly: above its
+// unreachable marker (-16384), up to the largest 16-bit value.
+inline constexpr std::int32_t kI16LowestScore = -16383;
+inline constexpr std::int32_t kI16HighestScore = 32767;
+
+// True when no reachable score or candidate of a banded alignment with these
+// arguments can leave the 16-bit kernel's range (a cheap, conservative bound
+// from the lengths, the band and the three scores).
+bool banded_scores_fit_i16(std::int32_t len_a, std::int32_t len_b, std::int32_t match,
+                           std::int32_t mismatch, std::int32_t gap, std::int32_t band);
+
 std::int32_t _nw_banded_diag_simd_i16(const std::uint8_t *seq_a, std::int32_t len_a,
                                       const std::uint8_t *seq_b, std::int32_t len_b,
                                       const char *decode, std::int32_t match,

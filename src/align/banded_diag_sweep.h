@@ -1,0 +1,196 @@
+// The anti-diagonal sweep of the band shared by nw_banded_diag and the
+// vectorised kernels: reservations, borders, sentinels, vector rotation,
+// end score and traceback. What differs between them is only how the inner
+// cells of an anti-diagonal are computed, which the caller passes in as a
+// block filler (the scalar aligner passes none and every cell is computed by
+// the single-cell rule).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "align/align_common.h"
+#include "align/band_matrix.h"
+#include "align/score32.h"
+#include "core/buffer.h"
+
+namespace engine {
+
+// The calling form of the banded aligners, gathered so the sweep and its
+// fillers pass it around as one value.
+struct BandedCall {
+    const std::uint8_t *seq_a;
+    std::int32_t len_a;
+    const std::uint8_t *seq_b;
+    std::int32_t len_b;
+    const char *decode;
+    std::int32_t match;
+    std::int32_t mismatch;
+    std::int32_t gap;
+    std::int32_t band;
+    char *out_a;
+    char *out_b;
+    std::int32_t *score;
+    std::int32_t *n_match;
+    std::int32_t *n_mismatch;
+    std::int32_t *n_gap;
+};
+
+// Traceback codes stored by anti-diagonal: anti-diagonal d owns `stride`
+// consecutive slots, and cell (i, d - i) sits at slot i - lo(d) of them. The cells of one anti-diagonal are thus adjacent, so a block of
+// cells writes its codes with one vector store, and the sweep writes memory
+// front to back. No anti-diagonal holds more than min(w, n, m) + 1 cells.
+class DiagTracebackLayout {
+public:
+    DiagTracebackLayout(std::int64_t n, std::int64_t m, std::int64_t w)
+        : n_(n), m_(m), w_(w), stride_(std::min({w, n, m}) + 1) {}
+
+    std::size_t slots() const { return static_cast<std::size_t>((n_ + m_ + 1) * stride_); }
+
+    // Offset such that the code of cell (i, d - i) is at offset + i.
+    std::int64_t diagonal_base(std::int64_t d, std::int64_t lo) const { return d * stride_ - lo; }
+
+    std::int64_t slot(std::int64_t i, std::int64_t j) const {
+        const std::int64_t d = i + j;
+        return diagonal_base(d, antidiagonal_rows(d, n_, m_, w_).lo) + i;
+    }
+
+private:
+    std::int64_t n_, m_, w_, stride_;
+};
+
+// Walks the codes from cell (n, m) to (0, 0), emitting every column. Outside
+// the band (only when the walk starts there) it steps diagonally until one
+// sequence is used up; row 0 and column 0 force left and up steps.
+inline void walk_diag_traceback(const std::uint8_t *tb, const DiagTracebackLayout &layout,
+                                std::int64_t n, std::int64_t m, std::int64_t w,
+                                TracebackWriter &out) {
+    std::int64_t i = n, j = m;
+    while (i > 0 || j > 0) {
+        const std::int64_t c = j - i + w;
+        const std::uint8_t code = (c >= 0 && c <= 2 * w) ? tb[layout.slot(i, j)] : std::uint8_t{TB_DIAG};
+        if (code == TB_DIAG && i > 0 && j > 0) {
+            out.diag(i, j);
+            --i;
+            --j;
+        } else if (j == 0 || (code == TB_UP && i > 0)) {
+            out.up(i);
+            --i;
+        } else {
+            out.left(j);
+            --j;
+        }
+    }
+}
+
+template <class Score>
+struct CellChoice {
+    Score score;
+    std::uint8_t code;
+};
+
+// One cell from its three predecessor scores (diagonal, up, left) in the
+// score vectors' own type. A predecessor holding `marker` is unreachable and
+// gives no candidate. Candidates are compared in 32 bits and stored back in
+// the vector's width; ties go to the diagonal, then up, then left.
+template <class Score>
+inline CellChoice<Score> choose_cell(Score diag_pred, Score up_pred, Score left_pred,
+                                     std::int32_t pair, std::int32_t gap, Score marker) {
+    const std::int32_t none = marker;
+    const std::int32_t diag = diag_pred == marker ? none : add32(diag_pred, pair);
+    const std::int32_t up = up_pred == marker ? none : add32(up_pred, gap);
+    const std::int32_t left = left_pred == marker ? none : add32(left_pred, gap);
+    if (diag != none && diag >= up && diag >= left)
+        return {static_cast<Score>(diag), TB_DIAG};
+    if (up != none && up >= left) return {static_cast<Score>(up), TB_UP};
+    if (left != none) return {static_cast<Score>(left), TB_LEFT};
+    return {marker, TB_DIAG};
+}
+
+// Where one anti-diagonal's cells live while it is being filled.
+template <class Score>
+struct DiagonalView {
+    std::int64_t d;
+    const Score *before;  // anti-diagonal d - 2; entry i + 1 is cell i
+    const Score *prev;    // anti-diagonal d - 1
+    Score *cur;           // anti-diagonal d
+    std::uint8_t *codes;  // codes[i] is the traceback slot of cell (i, d - i)
+};
+
+// Cells first..last of anti-diagonal v.d one at a time (all with i >= 1 and
+// j >= 1).
+template <class Score>
+inline void fill_single_cells(const BandedCall &call, const DiagonalView<Score> &v,
+                              std::int64_t first, std::int64_t last, Score marker) {
+    for (std::int64_t i = first; i <= last; ++i) {
+        const std::int32_t pair =
+            pair_score(call.seq_a[i - 1], call.seq_b[v.d - i - 1], call.match, call.mismatch);
+        const CellChoice<Score> c =
+            choose_cell<Score>(v.before[i], v.prev[i], v.prev[i + 1], pair, call.gap, marker);
+        v.cur[i + 1] = c.score;
+        v.codes[i] = c.code;
+    }
+}
+
+// The whole banded alignment over score vectors of type Score with the
+// unreachable marker `marker`. `fill_blocks(view, first, last)` computes any
+// prefix of the cells first..last by the same rule and returns the first
+// cell it left; the sweep computes the rest singly. Reservations, in order:
+// traceback matrix, three score vectors, two working strings.
+template <class Score, class BlockFiller>
+std::int32_t sweep_banded_diag(const BandedCall &call, Score marker, BlockFiller &&fill_blocks) {
+    if (call.band < 0) return -1;
+    const std::int64_t n = call.len_a, m = call.len_b;
+    const std::int64_t w = effective_band(call.band, call.len_a, call.len_b);
+    const DiagTracebackLayout layout(n, m, w);
+
+    // Every slot the walk reads belongs to a band cell, and the sweep writes
+    // every band cell, so the codes need no zeroing.
+    Buffer<std::uint8_t> tb;
+    if (!tb.allocate(layout.slots())) return -1;
+    Buffer<Score> vec0, vec1, vec2;
+    const auto entries = static_cast<std::size_t>(n + 3);
+    if (!vec0.allocate_filled(entries, marker) || !vec1.allocate_filled(entries, marker) ||
+        !vec2.allocate_filled(entries, marker))
+        return -1;
+
+    Score *before = vec0.data(), *prev = vec1.data(), *cur = vec2.data();
+    for (std::int64_t d = 0; d <= n + m; ++d) {
+        const RowRange rows = antidiagonal_rows(d, n, m, w);
+        const DiagonalView<Score> v{d, before, prev, cur,
+                                    tb.data() + layout.diagonal_base(d, rows.lo)};
+        if (rows.lo == 0) {  // row 0: cell (0, d)
+            cur[1] = static_cast<Score>(mul32(d, call.gap));
+            v.codes[0] = d == 0 ? TB_DIAG : TB_LEFT;
+        }
+        const std::int64_t first = std::max<std::int64_t>(rows.lo, 1);
+        const std::int64_t last = rows.hi < d ? rows.hi : d - 1;
+        const std::int64_t rest = first <= last ? fill_blocks(v, first, last) : first;
+        fill_single_cells<Score>(call, v, rest, last, marker);
+        if (rows.hi == d && d > 0) {  // column 0: cell (d, 0)
+            cur[d + 1] = static_cast<Score>(mul32(d, call.gap));
+            v.codes[d] = TB_UP;
+        }
+        // Predecessors outside the band read these markers, never what the
+        // reused vector held three anti-diagonals ago.
+        if (rows.lo <= n + 2) cur[rows.lo] = marker;
+        if (rows.hi <= n) cur[rows.hi + 2] = marker;
+        Score *const reused = before;
+        before = prev;
+        prev = cur;
+        cur = reused;
+    }
+    const bool end_in_band = m - n + w >= 0 && m - n + w <= 2 * w;
+    const std::int32_t end_score = end_in_band ? static_cast<std::int32_t>(prev[n + 1]) : NEG_INF;
+    vec0.reset();
+    vec1.reset();
+    vec2.reset();
+    *call.score = end_score;
+
+    TracebackWriter columns(call.seq_a, call.seq_b, call.decode);
+    if (!columns.reserve(call.len_a, call.len_b)) return -1;
+    walk_diag_traceback(tb.data(), layout, n, m, w, columns);
+    return columns.finish(call.out_a, call.out_b, call.n_match, call.n_mismatch, call.n_gap);
+}
+
+}  // namespace engine
