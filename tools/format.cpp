@@ -1,0 +1,213 @@
+#include "format.h"
+
+#include <charconv>
+
+namespace bioeng {
+
+namespace {
+
+constexpr char BASE_LETTER[4] = {'A', 'C', 'G', 'T'};
+constexpr int32_t PHRED_OFFSET = 33;
+constexpr int32_t MAP_MATCH = 2;     // the mapper's fixed scores
+constexpr int32_t MAP_MISMATCH = -1;
+constexpr int32_t MAP_GAP = -2;
+
+char base_letter(uint8_t code) { return code < 4 ? BASE_LETTER[code] : 'N'; }
+char complement_letter(uint8_t code) { return code < 4 ? BASE_LETTER[3 - code] : 'N'; }
+
+int64_t position_in_reference(const bio_map_hit_t &hit, const RefTable &refs) {
+    return hit.ref_start - refs.offsets[size_t(hit.ref_id)];
+}
+
+void tab(std::string &out) { out.push_back('\t'); }
+
+} // namespace
+
+void append_int(std::string &out, int64_t v) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+std::string_view record_name(const char *header) {
+    size_t n = 0;
+    while (header[n] && header[n] != ' ' && header[n] != '\t') ++n;
+    return n ? std::string_view(header, n) : std::string_view("*");
+}
+
+SoftClips soft_clips(const bio_map_hit_t &hit, int32_t qlen) {
+    SoftClips c;
+    if (hit.strand == 0) {
+        c.head = hit.query_start;
+        c.tail = qlen - hit.query_end;
+    } else {
+        c.head = qlen - hit.query_end;
+        c.tail = hit.query_start;
+    }
+    return c;
+}
+
+CigarCounts count_cigar(std::string_view cigar) {
+    CigarCounts c;
+    if (cigar.empty()) return c;
+    int64_t run = 0;
+    bool have_digits = false;
+    for (char ch : cigar) {
+        if (ch >= '0' && ch <= '9') {
+            run = run * 10 + (ch - '0');
+            have_digits = true;
+            if (run > (int64_t(1) << 40)) return CigarCounts{};
+            continue;
+        }
+        if (!have_digits) return CigarCounts{};
+        if (ch == 'M')
+            c.match += run;
+        else if (ch == 'I')
+            c.ins += run;
+        else if (ch == 'D')
+            c.del += run;
+        else
+            return CigarCounts{};
+        run = 0;
+        have_digits = false;
+    }
+    c.ok = !have_digits;
+    return c;
+}
+
+int64_t alignment_score(const bio_map_hit_t &hit, const CigarCounts &ops) {
+    int64_t gaps = ops.ins + ops.del;
+    int64_t mismatches = int64_t(hit.aln_len) - hit.n_match - gaps;
+    return MAP_MATCH * int64_t(hit.n_match) + MAP_MISMATCH * mismatches + MAP_GAP * gaps;
+}
+
+void append_bases(std::string &out, const uint8_t *codes, int32_t len, bool reverse_complement) {
+    size_t at = out.size();
+    out.resize(at + size_t(len));
+    char *dst = out.data() + at;
+    if (reverse_complement)
+        for (int32_t i = 0; i < len; ++i) dst[i] = complement_letter(codes[len - 1 - i]);
+    else
+        for (int32_t i = 0; i < len; ++i) dst[i] = base_letter(codes[i]);
+}
+
+void append_quals(std::string &out, const uint8_t *qual, int32_t len, bool reverse) {
+    size_t at = out.size();
+    out.resize(at + size_t(len));
+    char *dst = out.data() + at;
+    // SAM quality characters stop at '~' (Phred 93).
+    auto letter = [](uint8_t q) { return char(PHRED_OFFSET + (q > 93 ? 93 : q)); };
+    if (reverse)
+        for (int32_t i = 0; i < len; ++i) dst[i] = letter(qual[len - 1 - i]);
+    else
+        for (int32_t i = 0; i < len; ++i) dst[i] = letter(qual[i]);
+}
+
+void append_paf(std::string &out, const ReadView &read, const bio_map_hit_t &hit,
+                const RefTable &refs, std::string_view cigar, bool primary) {
+    size_t r = size_t(hit.ref_id);
+    int64_t start = position_in_reference(hit, refs);
+    out.append(read.name);
+    tab(out);
+    append_int(out, read.len);
+    tab(out);
+    append_int(out, hit.query_start);
+    tab(out);
+    append_int(out, hit.query_end);
+    tab(out);
+    out.push_back(hit.strand ? '-' : '+');
+    tab(out);
+    out.append(refs.names[r]);
+    tab(out);
+    append_int(out, refs.lengths[r]);
+    tab(out);
+    append_int(out, start);
+    tab(out);
+    append_int(out, start + (hit.ref_end - hit.ref_start));
+    tab(out);
+    append_int(out, hit.n_match);
+    tab(out);
+    append_int(out, hit.aln_len);
+    tab(out);
+    append_int(out, hit.mapq);
+    out.append(primary ? "\ttp:A:P" : "\ttp:A:S");
+    if (!cigar.empty()) {
+        out.append("\tcg:Z:");
+        out.append(cigar);
+    }
+    out.push_back('\n');
+}
+
+std::string sam_header(const RefTable &refs, const std::string &command_line) {
+    std::string h = "@HD\tVN:1.6\tSO:unsorted\n";
+    for (int32_t i = 0; i < refs.size(); ++i) {
+        h.append("@SQ\tSN:");
+        h.append(refs.names[size_t(i)]);
+        h.append("\tLN:");
+        append_int(h, refs.lengths[size_t(i)]);
+        h.push_back('\n');
+    }
+    h.append("@PG\tID:bioeng\tPN:bioeng\tVN:" BIOENG_VERSION "\tCL:");
+    for (char c : command_line) h.push_back(c == '\t' || c == '\n' ? ' ' : c);
+    h.push_back('\n');
+    return h;
+}
+
+void append_sam_hit(std::string &out, const ReadView &read, const bio_map_hit_t &hit,
+                    const RefTable &refs, std::string_view cigar, bool secondary) {
+    bool reverse = hit.strand != 0;
+    int flag = (reverse ? 16 : 0) | (secondary ? 256 : 0);
+    CigarCounts ops = count_cigar(cigar);
+    SoftClips clip = soft_clips(hit, read.len);
+    out.append(read.name);
+    tab(out);
+    append_int(out, flag);
+    tab(out);
+    out.append(refs.names[size_t(hit.ref_id)]);
+    tab(out);
+    append_int(out, position_in_reference(hit, refs) + 1);
+    tab(out);
+    append_int(out, hit.mapq);
+    tab(out);
+    if (ops.ok) {
+        if (clip.head > 0) {
+            append_int(out, clip.head);
+            out.push_back('S');
+        }
+        out.append(cigar);
+        if (clip.tail > 0) {
+            append_int(out, clip.tail);
+            out.push_back('S');
+        }
+    } else {
+        out.push_back('*');
+    }
+    out.append("\t*\t0\t0\t");
+    append_bases(out, read.codes, read.len, reverse);
+    tab(out);
+    if (read.qual)
+        append_quals(out, read.qual, read.len, reverse);
+    else
+        out.push_back('*');
+    out.append("\tNM:i:");
+    append_int(out, int64_t(hit.aln_len) - hit.n_match);
+    if (ops.ok) {
+        out.append("\tAS:i:");
+        append_int(out, alignment_score(hit, ops));
+    }
+    out.push_back('\n');
+}
+
+void append_sam_unmapped(std::string &out, const ReadView &read) {
+    out.append(read.name);
+    out.append("\t4\t*\t0\t0\t*\t*\t0\t0\t");
+    append_bases(out, read.codes, read.len, false);
+    tab(out);
+    if (read.qual)
+        append_quals(out, read.qual, read.len, false);
+    else
+        out.push_back('*');
+    out.push_back('\n');
+}
+
+} // namespace bioeng
