@@ -34,7 +34,7 @@ inline void walk_band_traceback(const std::uint8_t *tb, std::int64_t i, std::int
     const std::int64_t width = band_width(w);
     while (i > 0 || j > 0) {
         const std::int64_t k = j - i + w;
-        const std::uint8_t code = (k >= 0 && k < width) ? tb[i * width + k] : TB_DIAG;
+        const std::uint8_t code = (k >= 0 && k < width) ? tb[i * width + k] : std::uint8_t{TB_DIAG};
         if (code == TB_DIAG && i > 0 && j > 0) {
             out.diag(i, j);
             --i;
