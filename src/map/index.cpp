@@ -1,0 +1,196 @@
+// The minimizer index: the reference's minimizers sorted by hash, without
+// the hashes that occur too often, plus copies of the reference and of its
+// table of sequences. Built once, then read by any number of threads.
+#include "map/index.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "core/buffer.h"
+#include "core/export.h"
+#include "engine.h"
+#include "map/minimizers.h"
+
+namespace engine {
+
+HashRun index_hash_run(const bio_index_t *idx, std::uint64_t h) {
+    const std::uint64_t *hash = idx->min_hash;
+    std::int64_t lo = 0, hi = idx->n_min;
+    while (lo < hi) {  // first entry not less than h
+        const std::int64_t mid = (lo + hi) / 2;
+        if (hash[mid] < h) lo = mid + 1; else hi = mid;
+    }
+    const std::int64_t first = lo;
+    hi = idx->n_min;
+    while (lo < hi) {  // first entry greater than h
+        const std::int64_t mid = (lo + hi) / 2;
+        if (hash[mid] <= h) lo = mid + 1; else hi = mid;
+    }
+    return HashRun{first, lo};
+}
+
+std::int32_t index_ref_of(const bio_index_t *idx, std::int64_t x) {
+    const std::int64_t *offsets = idx->ref_offsets;
+    std::int32_t lo = 0, hi = idx->n_refs;
+    while (lo < hi) {  // first sequence starting after x
+        const std::int32_t mid = lo + (hi - lo) / 2;
+        if (offsets[mid] <= x) lo = mid + 1; else hi = mid;
+    }
+    return lo > 0 ? lo - 1 : 0;
+}
+
+namespace {
+
+// The six arrays a handle owns, held here until the build has succeeded.
+struct IndexArrays {
+    std::int64_t n_min = 0;
+    Buffer<std::uint64_t> min_hash;
+    Buffer<std::int64_t> min_pos;
+    Buffer<std::uint8_t> min_strand;
+    Buffer<std::uint8_t> ref;
+    Buffer<std::int64_t> ref_offsets;
+    Buffer<std::int64_t> ref_lengths;
+};
+
+// Minimizers of the whole concatenated reference as records, in position
+// order. No records are reserved when there are none.
+bool sample_reference(const std::uint8_t *ref, std::int64_t ref_len, std::int32_t k,
+                      std::int32_t w, Buffer<min_rec_t> &records, std::int64_t &count) {
+    const std::int64_t kmers = ref_len - k + 1;
+    const std::size_t capacity = static_cast<std::size_t>(kmers > 1 ? kmers : 1);
+    Buffer<std::uint64_t> hash;
+    Buffer<std::int64_t> pos;
+    Buffer<std::uint8_t> strand;
+    if (!hash.allocate(capacity) || !pos.allocate(capacity) || !strand.allocate(capacity)) {
+        return false;
+    }
+    count = bio_minimizers(ref, ref_len, k, w, hash.data(), pos.data(), strand.data());
+    if (count <= 0) return count == 0;
+    if (!records.allocate(static_cast<std::size_t>(count))) return false;
+    for (std::int64_t i = 0; i < count; ++i) {
+        records[i] = min_rec_t{hash[i], pos[i], strand[i]};
+    }
+    return true;
+}
+
+// End of the run of equal hashes that starts at i.
+std::int64_t run_end(const min_rec_t *records, std::int64_t count, std::int64_t i) {
+    std::int64_t j = i + 1;
+    while (j < count && records[j].hash == records[i].hash) ++j;
+    return j;
+}
+
+bool keeps_run(std::int64_t length, std::int32_t max_occ) {
+    return max_occ <= 0 || length <= max_occ;
+}
+
+std::int64_t count_kept(const min_rec_t *records, std::int64_t count, std::int32_t max_occ) {
+    std::int64_t kept = 0;
+    for (std::int64_t i = 0; i < count;) {
+        const std::int64_t end = run_end(records, count, i);
+        if (keeps_run(end - i, max_occ)) kept += end - i;
+        i = end;
+    }
+    return kept;
+}
+
+// One-element arrays stand in for empty ones; they are zeroed so that even
+// a stray read finds no garbage.
+template <class T>
+bool reserve_entries(Buffer<T> &buffer, std::int64_t count) {
+    if (count <= 0) return buffer.allocate_zeroed(1);
+    return buffer.allocate(static_cast<std::size_t>(count));
+}
+
+// Sorted, filtered entries: records sorted by hash, then every run of equal
+// hashes that passes the occurrence limit, in sorted order.
+bool build_entries(min_rec_t *records, std::int64_t count, std::int32_t max_occ,
+                   IndexArrays &out) {
+    if (count > 0) std::qsort(records, static_cast<std::size_t>(count), sizeof(min_rec_t), _cmp_min);
+    const std::int64_t kept = count_kept(records, count, max_occ);
+    if (!reserve_entries(out.min_hash, kept) || !reserve_entries(out.min_pos, kept) ||
+        !reserve_entries(out.min_strand, kept)) {
+        return false;
+    }
+    std::int64_t n = 0;
+    for (std::int64_t i = 0; i < count;) {
+        const std::int64_t end = run_end(records, count, i);
+        if (keeps_run(end - i, max_occ)) {
+            for (std::int64_t j = i; j < end; ++j, ++n) {
+                out.min_hash[n] = records[j].hash;
+                out.min_pos[n] = records[j].pos;
+                out.min_strand[n] = records[j].strand;
+            }
+        }
+        i = end;
+    }
+    out.n_min = kept;
+    return true;
+}
+
+template <class T>
+bool copy_array(const T *src, std::int64_t count, Buffer<T> &dst) {
+    if (!reserve_entries(dst, count)) return false;
+    if (count > 0 && src) std::memcpy(dst.data(), src, static_cast<std::size_t>(count) * sizeof(T));
+    if (count > 0 && !src) std::memset(dst.data(), 0, static_cast<std::size_t>(count) * sizeof(T));
+    return true;
+}
+
+}  // namespace
+}  // namespace engine
+
+ENGINE_EXPORT bio_index_t *bio_index_build(const uint8_t *ref, int64_t ref_len, int32_t k, int32_t w,
+                                           int32_t max_occ, const int64_t *ref_offsets,
+                                           const int64_t *ref_lengths, int32_t n_refs) {
+    using namespace engine;
+    // k and w must fit the minimizer routine; a negative length has no copy.
+    if (k < 1 || k > MAX_K || w < 1 || ref_len < 0) return nullptr;
+    std::unique_ptr<bio_index_t, MemDeleter<bio_index_t>> handle(
+        static_cast<bio_index_t *>(mem_calloc(1, sizeof(bio_index_t))));
+    if (!handle) return nullptr;
+    handle->k = k;
+    handle->w = w;
+    handle->ref_len = ref_len;
+
+    IndexArrays arrays;
+    {
+        Buffer<min_rec_t> records;
+        std::int64_t count = 0;
+        if (!sample_reference(ref, ref_len, k, w, records, count)) return nullptr;
+        if (!build_entries(records.data(), count, max_occ, arrays)) return nullptr;
+    }
+    // A negative sequence count is read as none; a missing table as zeros.
+    const std::int32_t refs = n_refs > 0 ? n_refs : 0;
+    if (!copy_array(ref, ref_len, arrays.ref) ||
+        !copy_array(ref_offsets, refs, arrays.ref_offsets) ||
+        !copy_array(ref_lengths, refs, arrays.ref_lengths)) {
+        return nullptr;
+    }
+
+    handle->n_min = arrays.n_min;
+    handle->min_hash = arrays.min_hash.release();
+    handle->min_pos = arrays.min_pos.release();
+    handle->min_strand = arrays.min_strand.release();
+    handle->ref = arrays.ref.release();
+    handle->n_refs = refs;
+    handle->ref_offsets = arrays.ref_offsets.release();
+    handle->ref_lengths = arrays.ref_lengths.release();
+    return handle.release();
+}
+
+ENGINE_EXPORT int64_t bio_index_n_minimizers(const bio_index_t *idx) {
+    return idx ? idx->n_min : -1;
+}
+
+ENGINE_EXPORT void bio_index_free(bio_index_t *idx) {
+    if (!idx) return;
+    engine::mem_free(idx->min_hash);
+    engine::mem_free(idx->min_pos);
+    engine::mem_free(idx->min_strand);
+    engine::mem_free(idx->ref);
+    engine::mem_free(idx->ref_offsets);
+    engine::mem_free(idx->ref_lengths);
+    engine::mem_free(idx);
+}
