@@ -1,0 +1,83 @@
+"""Argument checks and conversions shared by the wrappers.
+
+The library validates almost nothing (lengths, capacities and pointers are the
+caller's contract), so every wrapper funnels its inputs through these helpers
+before any call: a bad argument becomes a Python exception, never a crash.
+"""
+
+from __future__ import annotations
+
+import ctypes
+from typing import Union
+
+INT32_MAX = 2**31 - 1
+INT64_MAX = 2**63 - 1
+
+#: Anything that exposes one-byte elements through the buffer protocol
+#: (bytes, bytearray, memoryview, array('B'), a uint8 numpy array...).
+BytesLike = Union[bytes, bytearray, memoryview]
+
+
+def check_int(value: object, name: str, low: int = -(2**31), high: int = INT32_MAX) -> int:
+    """``value`` as an int within [low, high]; bool and non-integers raise TypeError."""
+    if isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
+    number = value.__index__()  # type: ignore[union-attr]
+    if not low <= number <= high:
+        raise ValueError(f"{name} must be between {low} and {high}, got {number}")
+    return number
+
+
+def check_float(value: object, name: str) -> float:
+    """``value`` as a finite-or-infinite float; strings and None raise TypeError."""
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+    number = float(value)
+    if number != number:
+        raise ValueError(f"{name} must not be NaN")
+    return number
+
+
+def as_bytes(data: object, name: str) -> bytes:
+    """Bytes view of a one-byte-element buffer; str and other objects raise TypeError."""
+    if isinstance(data, bytes):
+        return data
+    if isinstance(data, str):
+        raise TypeError(f"{name} must be bytes-like, not str")
+    try:
+        view = memoryview(data)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{name} must be bytes-like, not {type(data).__name__}") from None
+    if view.itemsize != 1:
+        raise TypeError(f"{name} must have one-byte elements, got item size {view.itemsize}")
+    return view.tobytes()
+
+
+def codes_of(seq: object, name: str, protein: bool = False) -> bytes:
+    """Residue codes of ``seq``: a str is encoded letter by letter, bytes-like
+    input is taken as codes already and must hold values 0 to 31."""
+    if isinstance(seq, str):
+        from .codes import encode
+        return encode(seq, protein=protein)
+    codes = as_bytes(seq, name)
+    if codes and max(codes) > 31:
+        raise ValueError(f"{name} holds a value above 31; residue codes are 0 to 31 "
+                         "(pass a str to encode letters)")
+    return codes
+
+
+def check_length(data: bytes, name: str, limit: int = INT32_MAX) -> int:
+    """Length of ``data``, which must fit the library's signed length type."""
+    if len(data) > limit:
+        raise ValueError(f"{name} is too long ({len(data)} > {limit})")
+    return len(data)
+
+
+def byte_array(size: int) -> ctypes.Array:  # type: ignore[type-arg]
+    """Zeroed output buffer of ``size`` bytes (at least one, so it has an address)."""
+    return (ctypes.c_uint8 * max(size, 1))()
+
+
+def typed_array(ctype: type, count: int) -> ctypes.Array:  # type: ignore[type-arg]
+    """Zeroed output array of ``count`` elements (at least one)."""
+    return (ctype * max(count, 1))()

@@ -1,0 +1,181 @@
+"""Locating libengine.so and declaring the C prototypes of its exports.
+
+Every export is declared once here, with exact argument and result types, so
+that ctypes converts Python integers to the right widths and never guesses.
+The library is loaded with :class:`ctypes.CDLL`, which releases the GIL for
+the duration of each call: host threads run library code in parallel.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import ctypes.util
+import os
+import threading
+from ctypes import (POINTER, Structure, c_char_p, c_double, c_int32, c_int64, c_uint8,
+                    c_uint32, c_uint64, c_void_p)
+from pathlib import Path
+from typing import Callable, Dict, List, Optional, Tuple
+
+__all__ = ["MapHit", "library", "library_path", "has_symbol", "function", "MissingSymbolError"]
+
+
+class MissingSymbolError(NotImplementedError):
+    """The loaded library does not export the requested function."""
+
+
+class MapHit(Structure):
+    """ctypes mirror of ``bio_map_hit_t`` (natural alignment, 80 bytes)."""
+
+    _fields_ = [
+        ("identity", c_double),
+        ("chain_score", c_double),
+        ("ref_start", c_int64),
+        ("ref_end", c_int64),
+        ("query_start", c_int32),
+        ("query_end", c_int32),
+        ("strand", c_int32),
+        ("n_match", c_int32),
+        ("aln_len", c_int32),
+        ("mapq", c_int32),
+        ("ref_id", c_int32),
+        ("cigar_off", c_int32),
+        ("cigar_len", c_int32),
+    ]
+
+
+_P = c_void_p  # every buffer travels as a plain address; the wrappers size them
+_ALIGNER = [_P, c_int32, _P, c_int32, _P, c_int32, c_int32, c_int32,
+            _P, _P, POINTER(c_int32), POINTER(c_int32), POINTER(c_int32), POINTER(c_int32)]
+_BANDED = _ALIGNER[:8] + [c_int32] + _ALIGNER[8:]
+
+# name -> (result type, argument types)
+_PROTOTYPES: Dict[str, Tuple[object, List[object]]] = {
+    "bio_pack5": (None, [_P, c_int32, _P]),
+    "bio_unpack5": (None, [_P, c_int32, _P]),
+    "bio_getitem5": (c_int32, [_P, c_uint32]),
+    "bio_has_libdeflate": (c_int64, []),
+    "bio_gzip_decompress": (c_int64, [_P, c_int64, _P, c_int64]),
+    "bio_is_bgzf": (c_int64, [_P, c_int64]),
+    "bio_bgzf_usize": (c_int64, [_P, c_int64]),
+    "bio_bgzf_decompress_parallel": (c_int64, [_P, c_int64, _P, c_int64, c_int32]),
+    "bio_bgzf_compress": (c_int64, [_P, c_int64, _P, c_int64, c_int32]),
+    "bio_parser_open": (c_void_p, [c_char_p]),
+    "bio_parser_next": (c_int32, [c_void_p, _P, c_int32, _P, c_int32, POINTER(c_int32), c_int32,
+                                  POINTER(c_int32), _P, POINTER(c_int32)]),
+    "bio_parser_close": (None, [c_void_p]),
+    "bio_parser_next_batch": (c_int32, [c_void_p, c_int32, c_int32, _P, c_int32, _P, _P, c_int32,
+                                        _P, _P, _P, _P, c_int32, _P]),
+    "bio_parse_mem_parallel": (c_int32, [_P, c_int64, c_int32, c_int32, c_int32, _P, c_int32, _P,
+                                         _P, c_int64, _P, _P, _P, _P, c_int64, _P, c_int32]),
+    "bio_find_atg": (c_int32, [_P, c_int32]),
+    "bio_translate": (None, [_P, _P, c_int32, _P]),
+    "nw_global": (c_int32, _ALIGNER),
+    "nw_semiglobal": (c_int32, _ALIGNER),
+    "sw_align": (c_int32, _ALIGNER),
+    "nw_banded": (c_int32, _BANDED),
+    "nw_banded_semiglobal": (c_int32, _BANDED),
+    "nw_banded_diag": (c_int32, _BANDED),
+    "nw_banded_diag_simd": (c_int32, _BANDED),
+    "bio_minimizers": (c_int64, [_P, c_int64, c_int32, c_int32, _P, _P, _P]),
+    "bio_index_build": (c_void_p, [_P, c_int64, c_int32, c_int32, c_int32, _P, _P, c_int32]),
+    "bio_index_n_minimizers": (c_int64, [c_void_p]),
+    "bio_index_free": (None, [c_void_p]),
+    "bio_chain_dp": (None, [_P, _P, c_int32, c_int32, c_int64, c_int32, c_double, _P, _P]),
+    "bio_map_read": (c_int32, [c_void_p, _P, c_int32, c_int32, _P, c_int32, c_double, _P,
+                               c_int32]),
+    "bio_map_batch": (c_int32, [c_void_p, _P, _P, c_int32, c_int32, _P, c_double, _P, _P, _P,
+                                c_int32]),
+}
+
+EXPORTED_NAMES: Tuple[str, ...] = tuple(_PROTOTYPES)
+
+_lock = threading.Lock()
+_state: Dict[str, object] = {}
+
+
+def _candidates() -> List[Path]:
+    """Places searched for the library, in order of preference."""
+    here = Path(__file__).resolve().parent
+    found: List[Path] = []
+    env = os.environ.get("BIOENGINE_LIB")
+    if env:
+        found.append(Path(env))
+    found += [here / "libengine.so", here.parent / "libengine.so",
+              here.parent.parent / "build" / "libengine.so"]
+    return found
+
+
+def _load() -> Tuple[ctypes.CDLL, str]:
+    env = os.environ.get("BIOENGINE_LIB")
+    for path in _candidates():
+        if path.is_file():
+            return ctypes.CDLL(str(path)), str(path)
+        if env and str(path) == env:
+            raise OSError(f"BIOENGINE_LIB points to {env!r}, which is not a file")
+    name = ctypes.util.find_library("engine")
+    if name is None:
+        raise OSError("libengine.so not found: set BIOENGINE_LIB to its path, place it next to "
+                      "the bioengine package, or build it into build/")
+    return ctypes.CDLL(name), name
+
+
+def library() -> ctypes.CDLL:
+    """The loaded library (loaded on first use)."""
+    with _lock:
+        if "lib" not in _state:
+            lib, path = _load()
+            _state["lib"] = lib
+            _state["path"] = path
+        return _state["lib"]  # type: ignore[return-value]
+
+
+def library_path() -> str:
+    """File name the library was loaded from."""
+    library()
+    return str(_state["path"])
+
+
+def has_symbol(name: str) -> bool:
+    """Whether the loaded library exports ``name``."""
+    try:
+        getattr(library(), name)
+    except AttributeError:
+        return False
+    return True
+
+
+_functions: Dict[str, Callable[..., object]] = {}
+
+
+def function(name: str) -> Callable[..., object]:
+    """The export ``name`` with its prototype applied.
+
+    Raises :class:`MissingSymbolError` when the library lacks it."""
+    fn = _functions.get(name)
+    if fn is not None:
+        return fn
+    restype, argtypes = _PROTOTYPES[name]
+    try:
+        fn = getattr(library(), name)
+    except AttributeError:
+        raise MissingSymbolError(f"{library_path()} does not export {name}") from None
+    fn.restype = restype
+    fn.argtypes = argtypes
+    _functions[name] = fn
+    return fn
+
+
+def int32_out() -> c_int32:
+    """A fresh signed 32-bit out-parameter."""
+    return c_int32(0)
+
+
+def address_of(array: Optional[ctypes.Array]) -> Optional[int]:  # type: ignore[type-arg]
+    """Address of a ctypes array, or None for a missing optional buffer."""
+    return None if array is None else ctypes.addressof(array)
+
+
+# Re-exported for the other modules.
+__all__ += ["EXPORTED_NAMES", "int32_out", "address_of"]
+_ = (c_uint8, c_uint64)
