@@ -1,0 +1,425 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the bioeng command-line tool.
+
+    tool_checks.py --bioeng PATH --source DIR CHECK [--update]
+
+Each CHECK is one CTest test. Golden files live in tests/tools/golden/;
+--update rewrites them from the current tool (review the diff before
+committing). Python 3 standard library only, plus samtools for the samtools
+check.
+"""
+import argparse
+import gzip
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zlib
+
+ARGS = None
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def ensure(cond, message):
+    if not cond:
+        raise CheckFailed(message)
+
+
+def run(args, cwd=None, stdin=None, expect_rc=0):
+    """Runs bioeng with args; returns (stdout bytes, stderr text)."""
+    proc = subprocess.run([ARGS.bioeng] + args, cwd=cwd or ARGS.source, stdin=stdin,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    err = proc.stderr.decode(errors="replace")
+    if expect_rc is not None and proc.returncode != expect_rc:
+        raise CheckFailed("bioeng %s: exit %d, expected %d\n%s" %
+                          (" ".join(args), proc.returncode, expect_rc, err))
+    return proc.stdout, err
+
+
+def example(name):
+    return os.path.join("examples", name)
+
+
+def golden(name, produced):
+    path = os.path.join(ARGS.source, "tests", "tools", "golden", name)
+    if ARGS.update:
+        with open(path, "wb") as f:
+            f.write(produced)
+        return
+    with open(path, "rb") as f:
+        expected = f.read()
+    if produced != expected:
+        exp_lines = expected.decode().splitlines()
+        got_lines = produced.decode().splitlines()
+        for i, (e, g) in enumerate(zip(exp_lines, got_lines)):
+            if e != g:
+                raise CheckFailed("%s differs at line %d:\n  expected: %s\n  got:      %s" %
+                                  (name, i + 1, e[:200], g[:200]))
+        raise CheckFailed("%s: %d lines expected, %d produced" %
+                          (name, len(exp_lines), len(got_lines)))
+
+
+def write_bgzf(data, path, block=60000):
+    """BGZF by hand: gzip members of at most 64 KiB with the BC extra field,
+    then the empty end-of-file block."""
+    def member(chunk):
+        comp = zlib.compressobj(6, zlib.DEFLATED, -15)
+        body = comp.compress(chunk) + comp.flush()
+        extra = b"BC" + struct.pack("<H", 2) + struct.pack("<H", 0)
+        header = b"\x1f\x8b\x08\x04" + b"\0\0\0\0" + b"\0\xff" + struct.pack("<H", len(extra))
+        size = len(header) + len(extra) + len(body) + 8
+        extra = extra[:4] + struct.pack("<H", size - 1)
+        return header + extra + body + struct.pack("<II", zlib.crc32(chunk), len(chunk))
+    with open(path, "wb") as f:
+        for i in range(0, len(data), block):
+            f.write(member(data[i:i + block]))
+        f.write(member(b""))
+
+
+def read_source(name):
+    with open(os.path.join(ARGS.source, name), "rb") as f:
+        return f.read()
+
+
+def compressed_variants(tmp, name):
+    """The example file as gzip, as two concatenated gzip members, and as BGZF."""
+    data = read_source(name)
+    base = os.path.join(tmp, os.path.basename(name))
+    out = {}
+    out["gzip"] = base + ".gz"
+    with open(out["gzip"], "wb") as f:
+        f.write(gzip.compress(data, 6))
+    out["multi-member gzip"] = base + ".2.gz"
+    half = data.find(b"\n@", len(data) // 2) + 1 if name.endswith("q") else len(data) // 2
+    with open(out["multi-member gzip"], "wb") as f:
+        f.write(gzip.compress(data[:half]) + gzip.compress(data[half:]))
+    out["bgzf"] = base + ".bgz"  # the name says nothing: the content decides
+    write_bgzf(data, out["bgzf"])
+    out["gzip named .txt"] = base + ".txt"
+    shutil.copy(out["gzip"], out["gzip named .txt"])
+    return out
+
+
+# ------------------------------------------------------------------ checks
+
+def check_help():
+    for cmd in ("map", "align", "stats"):
+        out, _ = run([cmd, "--help"])
+        ensure(out.startswith(b"Usage: bioeng " + cmd.encode()), cmd + " --help")
+    out, _ = run(["--help"])
+    ensure(b"map" in out and b"align" in out and b"stats" in out, "top-level help")
+    _, err = run(["map", "--no-such-option", "a", "b"], expect_rc=2)
+    ensure("unknown option" in err, "unknown option message: " + err)
+    _, err = run(["map", "-k", "40", example("ref.fa"), example("reads.fq")], expect_rc=2)
+    ensure("between 1 and 32" in err, "k range message: " + err)
+    _, err = run(["frobnicate"], expect_rc=2)
+    ensure("unknown command" in err, "unknown command message")
+    _, err = run(["align", "-m", "bogus", "x", "y"], expect_rc=2)
+    ensure("unknown alignment method" in err, err)
+
+
+def check_golden_map_paf():
+    out, err = run(["map", example("ref.fa"), example("reads.fq")])
+    ensure(err == "", "stderr not empty: " + err)
+    golden("example.paf", out)
+
+
+def check_golden_map_sam():
+    out, _ = run(["map", "-a", example("ref.fa"), example("reads.fq")])
+    golden("example.sam", out)
+
+
+def check_golden_stats():
+    out, _ = run(["stats", example("ref.fa"), example("reads.fq")])
+    golden("example.stats.tsv", out)
+
+
+def check_golden_align():
+    a = os.path.join("tests", "tools", "data", "pair_a.fa")
+    b = os.path.join("tests", "tools", "data", "pair_b.fa")
+    text = b""
+    for method in ("global", "semiglobal", "local", "banded", "banded-semiglobal",
+                   "banded-diag", "simd"):
+        out, _ = run(["align", "-m", method, "--band", "16", a, b])
+        text += out
+    pa = os.path.join("tests", "tools", "data", "prot_a.fa")
+    pb = os.path.join("tests", "tools", "data", "prot_b.fa")
+    out, _ = run(["align", "-m", "local", "--width", "0", pa, pb])
+    text += out
+    golden("align.txt", text)
+    # The three banded forms of global alignment agree with each other.
+    outs = [run(["align", "-m", m, "--band", "30", a, b])[0].split(b"\n", 1)[1]
+            for m in ("banded", "banded-diag", "simd")]
+    ensure(outs[0] == outs[1] == outs[2], "banded, banded-diag and simd disagree")
+
+
+def check_compressed_identical():
+    plain_paf, _ = run(["map", example("ref.fa"), example("reads.fq")])
+    plain_sam, _ = run(["map", "-a", example("ref.fa"), example("reads.fq")])
+    plain_stats, _ = run(["stats", example("reads.fq")])
+    with tempfile.TemporaryDirectory() as tmp:
+        reads = compressed_variants(tmp, example("reads.fq"))
+        refs = compressed_variants(tmp, example("ref.fa"))
+        for kind, path in reads.items():
+            out, _ = run(["map", refs[kind], path])
+            ensure(out == plain_paf, "PAF differs for %s input" % kind)
+            out, _ = run(["map", "-a", example("ref.fa"), path])
+            body = out.split(b"\n@PG")[1].split(b"\n", 1)[1]
+            ensure(body == plain_sam.split(b"\n@PG")[1].split(b"\n", 1)[1],
+                   "SAM differs for %s input" % kind)
+            out, _ = run(["stats", path])
+            stats = out.decode().splitlines()[1].split("\t")
+            want = plain_stats.decode().splitlines()[1].split("\t")
+            ensure(stats[3:] == want[3:], "stats differ for %s input" % kind)
+            expect = "bgzf" if kind == "bgzf" else "gzip"
+            ensure(stats[2] == expect, "compression column %s for %s" % (stats[2], kind))
+        # standard input, compressed or not
+        with open(reads["gzip"], "rb") as f:
+            out, _ = run(["map", example("ref.fa"), "-"], stdin=f)
+        ensure(out == plain_paf, "PAF differs for gzip on standard input")
+
+
+def check_threads_identical():
+    one, _ = run(["map", "-t", "1", example("ref.fa"), example("reads.fq")])
+    two, _ = run(["map", "-t", "2", example("ref.fa"), example("reads.fq")])
+    ensure(one == two, "PAF differs between 1 and 2 threads")
+    small, _ = run(["map", "-t", "2", "--batch-size", "4096", example("ref.fa"),
+                    example("reads.fq")])
+    ensure(one == small, "PAF differs with small batches")
+    sam1, _ = run(["map", "-a", "-t", "1", example("ref.fa"), example("reads.fq")])
+    sam2, _ = run(["map", "-a", "-t", "2", "--batch-size", "4096", example("ref.fa"),
+                   example("reads.fq")])
+    strip = lambda s: s.split(b"\n@PG")[1].split(b"\n", 1)[1]
+    ensure(strip(sam1) == strip(sam2), "SAM differs between thread counts / batch sizes")
+    s1, _ = run(["stats", "-t", "1", example("reads.fq")])
+    s2, _ = run(["stats", "-t", "2", "--batch-size", "2048", example("reads.fq")])
+    ensure(s1 == s2, "stats differ between thread counts / batch sizes")
+
+
+def parse_sam(text):
+    records = []
+    for line in text.decode().splitlines():
+        if line.startswith("@"):
+            continue
+        records.append(line.split("\t"))
+    return records
+
+
+def cigar_ops(cigar):
+    ops, num = [], ""
+    for ch in cigar:
+        if ch.isdigit():
+            num += ch
+        else:
+            ops.append((int(num), ch))
+            num = ""
+    return ops
+
+
+def check_sam_matches_paf():
+    paf, _ = run(["map", example("ref.fa"), example("reads.fq")])
+    sam, _ = run(["map", "-a", example("ref.fa"), example("reads.fq")])
+    paf_rows = [l.split("\t") for l in paf.decode().splitlines()]
+    sam_rows = [r for r in parse_sam(sam) if not int(r[1]) & 4]
+    ensure(len(paf_rows) == len(sam_rows), "PAF has %d hits, SAM %d mapped records" %
+           (len(paf_rows), len(sam_rows)))
+    names = set()
+    for p, s in zip(paf_rows, sam_rows):
+        flag = int(s[1])
+        ensure(p[0] == s[0], "read order differs: %s vs %s" % (p[0], s[0]))
+        ensure((p[4] == "-") == bool(flag & 16), "strand differs for " + p[0])
+        ensure((p[12] == "tp:A:S") == bool(flag & 256), "primary/secondary differs for " + p[0])
+        ensure(p[5] == s[2] and int(p[7]) + 1 == int(s[3]), "position differs for " + p[0])
+        ensure(p[11] == s[4], "mapq differs for " + p[0])
+        cg = p[13][5:]
+        ops = cigar_ops(s[5])
+        core = [o for o in ops if o[1] != "S"]
+        ensure("".join("%d%s" % o for o in core) == cg, "CIGAR differs for " + p[0])
+        ref_span = sum(n for n, op in ops if op in "MD")
+        ensure(ref_span == int(p[8]) - int(p[7]), "reference span differs for " + p[0])
+        read_len = sum(n for n, op in ops if op in "MIS")
+        ensure(read_len == int(p[1]) == len(s[9]) == len(s[10]), "CIGAR/SEQ length for " + p[0])
+        clip = ops[0][0] if ops[0][1] == "S" else 0
+        expect_clip = int(p[2]) if p[4] == "+" else int(p[1]) - int(p[3])
+        ensure(clip == expect_clip, "leading soft clip for " + p[0])
+        tags = dict(t.split(":", 1) for t in s[11:])
+        ensure(tags["NM"] == "i:%d" % (int(p[10]) - int(p[9])), "NM for " + p[0])
+        ensure("AS" in tags, "AS missing for " + p[0])
+        names.add(p[0])
+    unmapped = [r for r in parse_sam(sam) if int(r[1]) & 4]
+    ensure(unmapped and not any(r[0] in names for r in unmapped), "unmapped reads")
+    ensure(all(r[2] == "*" and r[5] == "*" for r in unmapped), "unmapped record fields")
+    # The reverse-strand SEQ is the reverse complement of the read.
+    reads = read_source(example("reads.fq")).decode().splitlines()
+    seq_of = {reads[i][1:].split()[0]: reads[i + 1] for i in range(0, len(reads), 4)}
+    comp = str.maketrans("ACGTN", "TGCAN")
+    for s in sam_rows:
+        want = seq_of[s[0]]
+        if int(s[1]) & 16:
+            want = want.translate(comp)[::-1]
+        ensure(s[9] == want, "SEQ of " + s[0])
+
+
+def check_positions_truth():
+    """Primary hits land where the simulator took the read from: this checks
+    the conversion to positions within each reference sequence."""
+    paf, _ = run(["map", example("ref.fa"), example("reads.fq")])
+    reads = read_source(example("reads.fq")).decode().splitlines()
+    truth = {}
+    for i in range(0, len(reads), 4):
+        name, origin = reads[i][1:].split(" ", 1)
+        truth[name] = origin
+    good = total = 0
+    for row in (l.split("\t") for l in paf.decode().splitlines()):
+        if row[12] != "tp:A:P" or int(row[11]) < 10:
+            continue
+        origin = truth[row[0]]
+        ensure(origin != "random", "random read %s mapped with mapq %s" % (row[0], row[11]))
+        seq, rng, strand = origin.split(":")
+        start, end = map(int, rng.split("-"))
+        total += 1
+        if seq == row[5] and strand == row[4] and int(row[7]) < end and int(row[8]) > start:
+            good += 1
+    ensure(total > 200, "only %d confident primary hits" % total)
+    ensure(good >= 0.97 * total, "%d of %d confident hits at their origin" % (good, total))
+
+
+def samtools(*args):
+    proc = subprocess.run(["samtools"] + list(args), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE)
+    if proc.returncode != 0:
+        raise CheckFailed("samtools %s failed:\n%s" % (" ".join(args),
+                                                       proc.stderr.decode(errors="replace")))
+    ensure(b"[W::" not in proc.stderr and b"[E::" not in proc.stderr,
+           "samtools %s warned:\n%s" % (" ".join(args), proc.stderr.decode()))
+    return proc.stdout.decode()
+
+
+def samtools_round(tmp, label, ref, reads):
+    sam_path = os.path.join(tmp, label + ".sam")
+    out, _ = run(["map", "-a", ref, reads])
+    with open(sam_path, "wb") as f:
+        f.write(out)
+    records = parse_sam(out)
+    samtools("view", "-h", "-o", os.path.join(tmp, label + ".view.sam"), sam_path)
+    samtools("view", "-b", "-o", os.path.join(tmp, label + ".bam"), sam_path)
+    sorted_bam = os.path.join(tmp, label + ".sorted.bam")
+    samtools("sort", "-o", sorted_bam, sam_path)
+    samtools("index", sorted_bam)
+    stats = samtools("flagstat", sorted_bam)
+    first = lambda key: int(next(l for l in stats.splitlines() if key in l).split()[0])
+    ensure(first("in total") == len(records), "flagstat total")
+    ensure(first("secondary") == sum(1 for r in records if int(r[1]) & 256), "flagstat secondary")
+    ensure(first("primary mapped") ==
+           sum(1 for r in records if not int(r[1]) & (4 | 256)), "flagstat primary mapped")
+    # A region query through the index returns exactly the records there.
+    name = records[0][2] if records[0][2] != "*" else next(r[2] for r in records if r[2] != "*")
+    region = samtools("view", "-c", sorted_bam, name)
+    ensure(int(region) == sum(1 for r in records if r[2] == name), "indexed region count")
+
+
+def check_samtools():
+    if shutil.which("samtools") is None:
+        print("samtools not installed; skipped")
+        sys.exit(77)
+    with tempfile.TemporaryDirectory() as tmp:
+        samtools_round(tmp, "example", example("ref.fa"), example("reads.fq"))
+        sim = os.path.join(tmp, "sim")
+        subprocess.run([sys.executable, os.path.join(ARGS.source, "examples", "make_examples.py"),
+                        "--out", sim, "--ref-kb", "300", "200", "150", "--reads", "2000",
+                        "--min-len", "100", "--max-len", "2000", "--seed", "99"], check=True)
+        samtools_round(tmp, "simulated", os.path.join(sim, "ref.fa"),
+                       os.path.join(sim, "reads.fq"))
+
+
+def expect_failure(args, fragments, stdin=None, allow_sam_header=False):
+    out, err = run(args, stdin=stdin, expect_rc=1)
+    for frag in fragments:
+        ensure(frag in err, "message for %s lacks %r: %s" % (" ".join(args), frag, err))
+    if allow_sam_header:
+        ensure(all(l.startswith(b"@") for l in out.splitlines()), "records after a failure")
+    else:
+        ensure(out == b"", "stdout not empty after failure of %s" % " ".join(args))
+
+
+def check_bad_inputs():
+    ref = example("ref.fa")
+    with tempfile.TemporaryDirectory() as tmp:
+        def write(name, data):
+            path = os.path.join(tmp, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            return path
+        reads = read_source(example("reads.fq"))
+        empty = write("empty.fq", b"")
+        blank = write("blank.fa", b"\n\n  \n")
+        no_records = write("headers_only.fa", b">a\n>b\n")
+        junk = write("junk.bin", bytes(range(256)) * 8)
+        nul = write("nul.fa", b">x\nACGT\0ACGT\n")
+        trunc_fq = write("trunc.fq", reads[:reads.find(b"\n+\n", 5000) + 1])
+        short_qual = write("shortq.fq", b"@r\nACGTACGT\n+\nIIII\n")
+        no_plus = write("noplus.fq", b"@r\nACGT\nIIII\nIIII\n")
+        cut_gz = write("cut.fq.gz", gzip.compress(reads)[:20000])
+        bad_gz = bytearray(gzip.compress(reads))
+        bad_gz[len(bad_gz) // 2] ^= 0xff
+        corrupt_gz = write("corrupt.fq.gz", bytes(bad_gz))
+        write_bgzf(reads, os.path.join(tmp, "r.bgz"))
+        bgz = read_source(os.path.join(tmp, "r.bgz"))
+        cut_bgz = write("cut.bgz", bgz[:len(bgz) // 2])
+        bz2 = write("x.bz2", b"BZh91AY&SY" + b"\0" * 20)
+
+        for cmd in (["map", ref], ["stats"]):
+            expect_failure(cmd + [empty], [empty, "empty"])
+            expect_failure(cmd + [blank], [blank, "empty"])
+            expect_failure(cmd + [no_records], [no_records, "no sequence records"])
+            expect_failure(cmd + [junk], [junk, "not FASTA or FASTQ"])
+            expect_failure(cmd + [nul], [nul, "binary"])
+            expect_failure(cmd + [trunc_fq], [trunc_fq, "truncated FASTQ"])
+            expect_failure(cmd + [short_qual], [short_qual, "quality"])
+            expect_failure(cmd + [no_plus], [no_plus, "'+'"])
+            expect_failure(cmd + [tmp], [tmp, "directory"])
+            expect_failure(cmd + [os.path.join(tmp, "missing.fq")],
+                           [os.path.join(tmp, "missing.fq"), "No such file"])
+            expect_failure(cmd + [cut_gz], [cut_gz, "truncated gzip"])
+            expect_failure(cmd + [corrupt_gz], [corrupt_gz, "gzip"])
+            expect_failure(cmd + [cut_bgz], [cut_bgz, "truncated BGZF"])
+            expect_failure(cmd + [bz2], [bz2, "bzip2"])
+        # A bad reference is reported as such.
+        expect_failure(["map", junk, example("reads.fq")], [junk, "not FASTA or FASTQ"])
+        expect_failure(["map", tmp, example("reads.fq")], [tmp, "directory"])
+        # SAM: a failure leaves at most the header on stdout.
+        expect_failure(["map", "-a", ref, cut_gz], [cut_gz, "truncated gzip"],
+                       allow_sam_header=True)
+        expect_failure(["align", junk, ref], [junk, "not FASTA or FASTQ"])
+        expect_failure(["align", ref, empty], [empty, "empty"])
+
+
+CHECKS = {name[len("check_"):]: fn for name, fn in globals().items()
+          if name.startswith("check_")}
+
+
+def main():
+    global ARGS
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bioeng", required=True)
+    ap.add_argument("--source", required=True)
+    ap.add_argument("--update", action="store_true")
+    ap.add_argument("check", choices=sorted(CHECKS))
+    ARGS = ap.parse_args()
+    ARGS.bioeng = os.path.abspath(ARGS.bioeng)
+    try:
+        CHECKS[ARGS.check]()
+    except CheckFailed as e:
+        print("FAILED:", e, file=sys.stderr)
+        return 1
+    print("ok:", ARGS.check)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
