@@ -427,7 +427,8 @@ inline MapOutput model_map(const bio_index_t *idx, const Codes &read, const MapA
         auto rev = model_chain_strand(rr, rq, 1, qlen, k, args.min_score);
         chains.insert(chains.end(), rev.begin(), rev.end());
     }
-    std::qsort(chains.data(), chains.size(), sizeof(ModelChain), cmp_model_chain);
+    if (!chains.empty())
+        std::qsort(chains.data(), chains.size(), sizeof(ModelChain), cmp_model_chain);
     std::vector<ModelChain> kept;
     for (const ModelChain &c : chains) {
         bool drop = false;
