@@ -7,8 +7,8 @@
 
 #include "core/export.h"
 #include "core/memory.h"
-#include "engine.h"
 #include "seqio/pack5.h"
+#include "seqio/pack5_fast.h"
 #include "seqio/reader.h"
 
 namespace engine {
@@ -97,7 +97,7 @@ void deliver(const bio_parser_t *r, const ScratchRecord &rec, std::int32_t k,
     std::memcpy(out.names + used->names, r->batch_name, static_cast<std::size_t>(rec.name_len) + 1);
     used->names += rec.name_len + 1;
     out.name_offs[k + 1] = static_cast<std::int32_t>(used->names);
-    bio_pack5(r->batch_seq, rec.seq_len, out.packed + used->packed);
+    pack5_fast(r->batch_seq, static_cast<std::size_t>(rec.seq_len), out.packed + used->packed);
     used->packed += packed_bytes(rec.seq_len);
     out.packed_offs[k + 1] = static_cast<std::int32_t>(used->packed);
     out.seq_lens[k] = rec.seq_len;

@@ -9,6 +9,8 @@
 #include "seqio/reader.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "core/buffer.h"
 #include "core/export.h"
@@ -82,6 +84,15 @@ bool seek_marker(bio_parser_t *r, std::uint8_t marker) {
 
 void skip_line(bio_parser_t *r) { _readline(r, nullptr, 0); }
 
+void build_converters(bio_parser_t *r) {
+    void *space = r->converter_space;
+    std::size_t room = sizeof r->converter_space;
+    std::align(alignof(LetterConverter), 2 * sizeof(LetterConverter), space, room);
+    auto *slots = static_cast<LetterConverter *>(space);
+    r->nt_converter = new (slots) LetterConverter(r->map_nt);
+    r->aa_converter = new (slots + 1) LetterConverter(r->map_aa);
+}
+
 bool is_gzip(const bio_parser_t *r) {
     return r->in_len >= 2 && r->in_buf[0] == GZIP_MAGIC_0 && r->in_buf[1] == GZIP_MAGIC_1;
 }
@@ -103,7 +114,7 @@ std::int32_t convert_fasta(const bio_parser_t *r, std::uint8_t *seq, std::int32_
     std::int32_t flag = protein > 0 ? protein : 0;
     if (protein < 0 && looks_like_protein(r->map_aa_only, seq, static_cast<std::size_t>(len)))
         flag = 1;
-    convert_letters(flag ? r->map_aa : r->map_nt, seq, static_cast<std::size_t>(len));
+    (flag ? r->aa_converter : r->nt_converter)->convert(seq, static_cast<std::size_t>(len), seq);
     return flag;
 }
 
@@ -171,7 +182,7 @@ std::int32_t parse_fastq(bio_parser_t *r, char *name, std::int32_t name_cap, std
         }
         if (len == 0) continue;
         const bool as_protein = protein == 1;
-        convert_letters(as_protein ? r->map_aa : r->map_nt, seq, static_cast<std::size_t>(len));
+        (as_protein ? r->aa_converter : r->nt_converter)->convert(seq, static_cast<std::size_t>(len), seq);
         if (is_protein) *is_protein = as_protein ? 1 : 0;
         if (qual_len) *qual_len = n_qual;
         *seq_len = len;
@@ -249,6 +260,7 @@ ENGINE_EXPORT bio_parser_t *bio_parser_open(const char *filename) {
     r->map_nt = engine::_MAP_NT;
     r->map_aa = engine::_MAP_AA;
     r->map_aa_only = engine::_MAP_AA_ONLY;
+    engine::build_converters(r);
     r->need_sync = 1;
     engine::_refill_buf(r);
     if (engine::is_gzip(r)) {  // compressed input is reported, never parsed as text

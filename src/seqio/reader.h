@@ -7,6 +7,7 @@
 
 #include "engine.h"
 #include "seqio/codes.h"
+#include "seqio/pack5_fast.h"
 
 namespace engine {
 
@@ -42,6 +43,12 @@ struct bio_parser_t {
     // 1 when a batch call stopped before an over-long sequence after
     // delivering records: the next batch call reports it (-2).
     std::int32_t pend_too_long;
+    // Vector lookups over map_nt and map_aa, built at open. Their 256-bit
+    // rows need 32-byte alignment, which the handle's reservation does not
+    // promise, so they are placed at an aligned spot of converter_space.
+    const engine::LetterConverter *nt_converter;
+    const engine::LetterConverter *aa_converter;
+    unsigned char converter_space[2 * sizeof(engine::LetterConverter) + alignof(engine::LetterConverter)];
 };
 
 namespace engine {

@@ -144,7 +144,9 @@ void read_in_random_batches(const std::string &text, TextMaker &maker) {
         ASSERT_TRUE(guards_intact(b));
         EXPECT_EQ(b.name_offs[0], 0);
         EXPECT_EQ(b.packed_offs[0], 0);
-        if (with_quals) EXPECT_EQ(b.qual_offs[0], 0);
+        if (with_quals) {
+            EXPECT_EQ(b.qual_offs[0], 0);
+        }
         if (b.caps.max_records <= 0) {
             ASSERT_EQ(b.result, 0);
             continue;
@@ -168,8 +170,9 @@ void read_in_random_batches(const std::string &text, TextMaker &maker) {
         }
         EXPECT_EQ(b.packed[std::size_t(b.packed_offs[std::size_t(b.result)])], 0);
         next += std::size_t(b.result);
-        if (b.result < b.caps.max_records && next < expected.size())
+        if (b.result < b.caps.max_records && next < expected.size()) {
             ASSERT_FALSE(fits_in(b, b.result, expected[next])) << "stopped before a record that fits";
+        }
     }
     bio_parser_close(reader);
 }

@@ -73,14 +73,19 @@ void expect_same(const ModelRecord &m, const Outcome &o, const Call &c, bool fas
         EXPECT_TRUE(guard_intact(name, o.name.size())) << "name written with no capacity";
     }
     const std::int32_t expect_qual_len = o.result == 1 ? std::int32_t(m.qual.size()) : 0;
-    if (c.flag_given) EXPECT_EQ(o.is_protein, o.result == 1 ? m.is_protein : 0);
-    if (c.qual_given) EXPECT_EQ(o.qual_len, expect_qual_len);
+    if (c.flag_given) {
+        EXPECT_EQ(o.is_protein, o.result == 1 ? m.is_protein : 0);
+    }
+    if (c.qual_given) {
+        EXPECT_EQ(o.qual_len, expect_qual_len);
+    }
     if (o.result == 1) {
         ASSERT_EQ(o.seq_len, std::int32_t(m.seq.size()));
         EXPECT_EQ(std::vector<std::uint8_t>(o.seq.begin(), o.seq.begin() + o.seq_len), m.seq);
-        if (c.qual_given)
+        if (c.qual_given) {
             EXPECT_EQ(std::vector<std::uint8_t>(o.qual.begin(), o.qual.begin() + expect_qual_len),
                       m.qual);
+        }
     } else if (o.result == -2 && !fastq) {
         ASSERT_EQ(o.seq_len, std::int32_t(m.seq.size()));  // raw letters of the lines that fitted
         EXPECT_EQ(std::vector<std::uint8_t>(o.seq.begin(), o.seq.begin() + o.seq_len), m.seq);
