@@ -1,0 +1,87 @@
+// Decompression throughput of one gzip file, two ways: zlib streaming (what
+// bioeng uses for single-member gzip, in memory bounded by its buffers) and
+// libdeflate whole-buffer (needs the whole output in memory at once).
+// Usage: decompress_bench <file.gz> <zlib|libdeflate> [repeats]
+// Prints the median seconds and MB/s of decompressed output.
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<unsigned char> read_file(const char *path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(f), {});
+}
+
+size_t inflate_zlib(const std::vector<unsigned char> &in) {
+    z_stream zs{};
+    inflateInit2(&zs, 15 + 16);
+    std::vector<unsigned char> out(1 << 20);
+    zs.next_in = const_cast<unsigned char *>(in.data());
+    zs.avail_in = unsigned(in.size());
+    size_t total = 0;
+    for (;;) {
+        zs.next_out = out.data();
+        zs.avail_out = unsigned(out.size());
+        int rc = inflate(&zs, Z_NO_FLUSH);
+        total += out.size() - zs.avail_out;
+        if (rc == Z_STREAM_END) {
+            if (zs.avail_in == 0) break;
+            inflateReset(&zs);
+        } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+            std::fprintf(stderr, "zlib error %d\n", rc);
+            std::exit(1);
+        }
+    }
+    inflateEnd(&zs);
+    return total;
+}
+
+size_t inflate_libdeflate(const std::vector<unsigned char> &in) {
+    // One member; its size from the ISIZE trailer (mod 2^32: below 4 GiB).
+    uint32_t isize;
+    std::memcpy(&isize, in.data() + in.size() - 4, 4);
+    std::vector<unsigned char> out(size_t(isize) + 1);
+    libdeflate_decompressor *d = libdeflate_alloc_decompressor();
+    size_t got = 0;
+    if (libdeflate_gzip_decompress(d, in.data(), in.size(), out.data(), out.size(), &got) !=
+        LIBDEFLATE_SUCCESS) {
+        std::fprintf(stderr, "libdeflate error (single-member gzip only)\n");
+        std::exit(1);
+    }
+    libdeflate_free_decompressor(d);
+    return got;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s file.gz zlib|libdeflate [repeats]\n", argv[0]);
+        return 2;
+    }
+    auto in = read_file(argv[1]);
+    bool zlib_mode = std::strcmp(argv[2], "zlib") == 0;
+    int repeats = argc > 3 ? std::atoi(argv[3]) : 3;
+    std::vector<double> secs;
+    size_t out = 0;
+    for (int r = 0; r < repeats; ++r) {
+        auto t0 = std::chrono::steady_clock::now();
+        out = zlib_mode ? inflate_zlib(in) : inflate_libdeflate(in);
+        secs.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::sort(secs.begin(), secs.end());
+    double med = secs[secs.size() / 2];
+    std::printf("%s\t%s\t%zu bytes\t%.3f s\t%.0f MB/s\n", argv[2], argv[1], out, med,
+                double(out) / med / 1e6);
+    return 0;
+}

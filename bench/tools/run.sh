@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Plain vs compressed input for the bioeng tool, and the decompressor choice.
+#   bench/tools/run.sh [DATA_DIR]     (default /work/bench-data, from make-data.sh)
+# Builds bioeng and the decompression micro-benchmark in build-bench-tools,
+# makes gzip and BGZF copies of the big FASTQ and the short reads once, and
+# prints median wall seconds (of REPEATS runs) and peak RSS. Peers measured
+# in the same run: gzip -dc (zlib's own tool) and seqkit stats.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+DATA=${1:-/work/bench-data}
+B=${BUILD_DIR:-build-bench-tools}
+REPEATS=${REPEATS:-3}
+W=$DATA/tools
+mkdir -p "$W"
+
+cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=Release -DENGINE_BUILD_BENCH=ON \
+  -DENGINE_BUILD_TESTS=OFF >/dev/null
+cmake --build "$B" --target bioeng bench_tools_decompress >/dev/null
+BIOENG=$B/tools/bioeng
+DEC=$B/bench/tools/bench_tools_decompress
+
+compress_copies() { # $1 = plain file
+  local f=$1 base
+  base=$W/$(basename "$1")
+  [ -s "$base.gz" ] || gzip -6 -c "$f" >"$base.gz"
+  [ -s "$base.bgz" ] || python3 -c "import sys; sys.path.insert(0, 'tests/tools'); import tool_checks as t; t.write_bgzf(open(sys.argv[1], 'rb').read(), sys.argv[2])" "$f" "$base.bgz"
+}
+compress_copies "$DATA/parse/big.fastq"
+compress_copies "$DATA/P/short.fq"
+
+# median wall seconds and peak RSS (MB) of a command, output discarded
+measure() {
+  local label=$1; shift
+  local times=() rss=0
+  for _ in $(seq "$REPEATS"); do
+    /usr/bin/time -f "%e %M" -o /tmp/bench-tools-time "$@" >/dev/null
+    read -r t m </tmp/bench-tools-time
+    times+=("$t"); rss=$m
+  done
+  local med
+  med=$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
+  printf '%-42s %8.2f s %8d MB\n' "$label" "$med" "$((rss / 1024))"
+}
+
+echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
+echo "== decompression of big.fastq.gz ($(du -h "$W/big.fastq.gz" | cut -f1)) into memory"
+"$DEC" "$W/big.fastq.gz" zlib "$REPEATS"
+"$DEC" "$W/big.fastq.gz" libdeflate "$REPEATS"
+measure "gzip -dc (peer)" gzip -dc "$W/big.fastq.gz"
+
+echo "== stats on big.fastq (1 GB), 2 threads"
+measure "bioeng stats plain" "$BIOENG" stats -t 2 "$DATA/parse/big.fastq"
+measure "bioeng stats gzip (zlib stream)" "$BIOENG" stats -t 2 "$W/big.fastq.gz"
+measure "bioeng stats bgzf (libdeflate blocks)" "$BIOENG" stats -t 2 "$W/big.fastq.bgz"
+measure "seqkit stats plain (peer)" seqkit stats -j 2 "$DATA/parse/big.fastq"
+measure "seqkit stats gzip (peer)" seqkit stats -j 2 "$W/big.fastq.gz"
+
+echo "== map short reads to the E. coli reference, 2 threads"
+measure "bioeng map plain" "$BIOENG" map -t 2 "$DATA/P/ref.fa" "$DATA/P/short.fq"
+measure "bioeng map gzip" "$BIOENG" map -t 2 "$DATA/P/ref.fa" "$W/short.fq.gz"
+measure "bioeng map bgzf" "$BIOENG" map -t 2 "$DATA/P/ref.fa" "$W/short.fq.bgz"
+cmp <("$BIOENG" map -t 2 "$DATA/P/ref.fa" "$DATA/P/short.fq") \
+    <("$BIOENG" map -t 2 "$DATA/P/ref.fa" "$W/short.fq.gz") && echo "map output identical for plain and gzip"
