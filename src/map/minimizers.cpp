@@ -1,6 +1,7 @@
 // (w,k)-minimizers: every k-mer position gets a hash (the smaller of its
-// forward and reverse-complement hashes) in one pass, then a sliding-window
-// minimum picks the leftmost smallest hash of every window of w positions.
+// forward and reverse-complement hashes), and a sliding-window minimum picks
+// the leftmost smallest hash of every window of w positions. Both run a
+// block of positions at a time over a small ring, in one pass.
 #include "map/minimizers.h"
 
 #include <cstdint>
@@ -37,37 +38,47 @@ inline std::uint64_t hash_kmer(std::uint64_t x, std::uint64_t mask) {
     return x;
 }
 
-// value[i], strand[i] for the n = seq_len - k + 1 k-mer positions.
-void hash_positions(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
-                    std::uint64_t *value, std::uint8_t *strand) {
-    RollingKmer kmer(k);
-    for (std::int32_t i = 0; i < k - 1; ++i) kmer.push(seq[i]);
-    const std::uint64_t mask = kmer.mask;
-    const std::int64_t n = seq_len - k + 1;
+// Hashes of the next block of k-mer positions: `codes` are the codes that
+// end them, one per position.
+void hash_block(RollingKmer &kmer, const std::uint8_t *codes, std::int64_t len,
+                std::uint64_t *value, std::uint8_t *strand) {
     std::uint64_t fwd[HASH_BLOCK];
     std::uint64_t rc[HASH_BLOCK];
     std::uint8_t valid[HASH_BLOCK];
-    for (std::int64_t start = 0; start < n; start += HASH_BLOCK) {
-        const std::int64_t len = n - start < HASH_BLOCK ? n - start : HASH_BLOCK;
-        const std::uint8_t *codes = seq + start + k - 1;
-        for (std::int64_t j = 0; j < len; ++j) {
-            kmer.push(codes[j]);
-            fwd[j] = kmer.fwd;
-            rc[j] = kmer.rc;
-            valid[j] = kmer.valid();
-        }
-        std::uint64_t *value_out = value + start;
-        std::uint8_t *strand_out = strand + start;
-        for (std::int64_t j = 0; j < len; ++j) {
-            const std::uint64_t hf = hash_kmer(fwd[j], mask);
-            const std::uint64_t hr = hash_kmer(rc[j], mask);
-            const bool reverse = hr < hf;  // a palindrome keeps the forward strand
-            const std::uint64_t h = reverse ? hr : hf;
-            value_out[j] = valid[j] ? h : MINIMIZER_INVALID;
-            strand_out[j] = static_cast<std::uint8_t>(valid[j] & reverse);
-        }
+    for (std::int64_t j = 0; j < len; ++j) {
+        kmer.push(codes[j]);
+        fwd[j] = kmer.fwd;
+        rc[j] = kmer.rc;
+        valid[j] = kmer.valid();
+    }
+    const std::uint64_t mask = kmer.mask;
+    for (std::int64_t j = 0; j < len; ++j) {
+        const std::uint64_t hf = hash_kmer(fwd[j], mask);
+        const std::uint64_t hr = hash_kmer(rc[j], mask);
+        const bool reverse = hr < hf;  // a palindrome keeps the forward strand
+        const std::uint64_t h = reverse ? hr : hf;
+        value[j] = valid[j] ? h : MINIMIZER_INVALID;
+        strand[j] = static_cast<std::uint8_t>(valid[j] & reverse);
     }
 }
+
+// Hash and strand of the most recent k-mer positions: position p lives in
+// slot p & mask. The ring holds a window plus a block, so hashing a block
+// never overwrites a position a window still needs, and only this much of
+// the working arrays is ever touched.
+struct PositionRing {
+    std::uint64_t *value;
+    std::uint8_t *strand;
+    std::int64_t mask;
+
+    static std::int64_t slots_for(std::int64_t w) {
+        std::int64_t slots = HASH_BLOCK;
+        while (slots < w + HASH_BLOCK) slots *= 2;
+        return slots;
+    }
+    std::uint64_t value_at(std::int64_t p) const { return value[p & mask]; }
+    std::uint8_t strand_at(std::int64_t p) const { return strand[p & mask]; }
+};
 
 struct MinimizerOut {
     std::uint64_t *hash;
@@ -75,77 +86,96 @@ struct MinimizerOut {
     std::uint8_t *strand;
     std::int64_t count = 0;
 
-    void write(const std::uint64_t *value, const std::uint8_t *strand_of, std::int64_t j) {
-        hash[count] = value[j];
+    void write(const PositionRing &ring, std::int64_t j) {
+        hash[count] = ring.value_at(j);
         pos[count] = j;
-        strand[count] = strand_of[j];
+        strand[count] = ring.strand_at(j);
         ++count;
     }
 };
 
-// Fewer positions than one window: the leftmost smallest hash of them all.
-void select_single(const std::uint64_t *value, const std::uint8_t *strand, std::int64_t n,
-                   MinimizerOut &out) {
+// Fewer positions than one window (all still in the ring): the leftmost
+// smallest hash of them all.
+void select_single(const PositionRing &ring, std::int64_t n, MinimizerOut &out) {
     std::int64_t best = 0;
     for (std::int64_t j = 1; j < n; ++j) {
-        if (value[j] < value[best]) best = j;
+        if (ring.value_at(j) < ring.value_at(best)) best = j;
     }
-    if (value[best] != MINIMIZER_INVALID) out.write(value, strand, best);
+    if (ring.value_at(best) != MINIMIZER_INVALID) out.write(ring, best);
 }
 
-// Positions of the current window whose hash is smaller than every hash to
-// their right within the window (equal hashes stay, so the front is always
-// the leftmost minimum). Held in a ring of w slots.
+// Leftmost minimum of the window ending at the last position added. It
+// stays the minimum while it is inside the window and nothing strictly
+// smaller arrives; only when it leaves is the window scanned again, which
+// for random hashes happens about once per w/2 positions. A window that was
+// all invalid (a run of unknown codes) needs no scan: every position but the
+// new one is invalid too.
 class WindowMinimum {
 public:
-    WindowMinimum(const std::uint64_t *value, std::int64_t *ring, std::int64_t w)
-        : value_(value), ring_(ring), cap_(w) {}
+    WindowMinimum(const PositionRing &ring, std::int64_t w) : ring_(ring), w_(w) {}
 
-    // Slides the window to end at p (its start is p - w + 1).
+    // Slides the window to end at p (its start is p - w + 1, at least 0).
     void advance(std::int64_t p) {
-        if (size_ > 0 && ring_[head_] <= p - cap_) pop_front();
-        const std::uint64_t v = value_[p];
-        while (size_ > 0 && value_[back()] > v) --size_;
-        std::int64_t slot = head_ + size_;
-        if (slot >= cap_) slot -= cap_;
-        ring_[slot] = p;
-        ++size_;
-    }
-    std::int64_t front() const { return ring_[head_]; }
-
-private:
-    std::int64_t back() const {
-        std::int64_t slot = head_ + size_ - 1;
-        return ring_[slot >= cap_ ? slot - cap_ : slot];
-    }
-    void pop_front() {
-        if (++head_ == cap_) head_ = 0;
-        --size_;
-    }
-
-    const std::uint64_t *value_;
-    std::int64_t *ring_;
-    std::int64_t cap_;
-    std::int64_t head_ = 0;
-    std::int64_t size_ = 0;
-};
-
-// One window per start s = 0 .. n - w; a window writes its leftmost minimum
-// unless it was the position written last or it is invalid. The result is
-// the same as rescanning each window, at constant amortised cost.
-void select_sliding(const std::uint64_t *value, const std::uint8_t *strand, std::int64_t n,
-                    std::int64_t w, std::int64_t *ring, MinimizerOut &out) {
-    WindowMinimum window(value, ring, w);
-    for (std::int64_t p = 0; p < w - 1; ++p) window.advance(p);
-    std::int64_t last = -1;
-    for (std::int64_t p = w - 1; p < n; ++p) {
-        window.advance(p);
-        const std::int64_t j = window.front();
-        if (j != last && value[j] != MINIMIZER_INVALID) {
-            out.write(value, strand, j);
-            last = j;
+        const std::int64_t start = p - w_ + 1 > 0 ? p - w_ + 1 : 0;
+        if (best_ < start && best_value_ == MINIMIZER_INVALID) {
+            best_ = ring_.value_at(p) != MINIMIZER_INVALID ? p : start;
+            best_value_ = ring_.value_at(best_);
+        } else if (best_ < start) {
+            best_ = leftmost_minimum(start, p);
+        } else if (ring_.value_at(p) < best_value_) {
+            best_ = p;
+            best_value_ = ring_.value_at(p);
         }
     }
+    std::int64_t front() const { return best_; }
+
+private:
+    std::int64_t leftmost_minimum(std::int64_t from, std::int64_t to) {
+        std::int64_t best = from;
+        std::uint64_t best_value = ring_.value_at(from);
+        for (std::int64_t j = from + 1; j <= to; ++j) {
+            const std::uint64_t v = ring_.value_at(j);
+            if (v < best_value) {
+                best = j;
+                best_value = v;
+            }
+        }
+        best_value_ = best_value;
+        return best;
+    }
+
+    const PositionRing &ring_;
+    std::int64_t w_;
+    std::int64_t best_ = -1;
+    std::uint64_t best_value_ = 0;
+};
+
+// Hashes the positions a block at a time and, when w <= n, slides the
+// window over each block as soon as it is hashed: every window writes its
+// leftmost minimum unless that was the position written last or it is
+// invalid. The result is the same as rescanning each window.
+void scan(const std::uint8_t *seq, std::int64_t n, std::int32_t k, std::int64_t w,
+          const PositionRing &ring, MinimizerOut &out) {
+    RollingKmer kmer(k);
+    for (std::int32_t i = 0; i < k - 1; ++i) kmer.push(seq[i]);
+    WindowMinimum window(ring, w);
+    std::int64_t last = -1;
+    for (std::int64_t start = 0; start < n; start += HASH_BLOCK) {
+        const std::int64_t end = n - start < HASH_BLOCK ? n : start + HASH_BLOCK;
+        const std::int64_t slot = start & ring.mask;
+        hash_block(kmer, seq + start + k - 1, end - start, ring.value + slot, ring.strand + slot);
+        if (w > n) continue;
+        for (std::int64_t p = start; p < end; ++p) {
+            window.advance(p);
+            if (p < w - 1) continue;
+            const std::int64_t j = window.front();
+            if (j != last && ring.value_at(j) != MINIMIZER_INVALID) {
+                out.write(ring, j);
+                last = j;
+            }
+        }
+    }
+    if (w > n) select_single(ring, n, out);
 }
 
 }  // namespace
@@ -157,20 +187,18 @@ ENGINE_EXPORT int64_t bio_minimizers(const uint8_t *seq, int64_t seq_len, int32_
     if (k < 1 || k > MAX_K || w < 1) return -1;
     const std::int64_t n = seq_len - k + 1;
     if (n <= 0) return 0;
-    // The window ring (w positions, only needed when w <= n) shares the
-    // value array's reservation.
-    const std::int64_t ring_len = w <= n ? w : 0;
+    // The value and strand arrays only ever hold the ring of recent
+    // positions, so that is all they reserve: 9 bytes per ring slot, however
+    // long the sequence.
+    // A window wider than the sequence is never slid: the ring then only
+    // has to hold the n positions.
+    const std::int64_t slots = PositionRing::slots_for(w < n ? w : n);
     Buffer<std::uint64_t> value;
     Buffer<std::uint8_t> strand;
-    if (!value.allocate(static_cast<std::size_t>(n + ring_len))) return -1;
-    if (!strand.allocate(static_cast<std::size_t>(n))) return -1;
-    hash_positions(seq, seq_len, k, value.data(), strand.data());
+    if (!value.allocate(static_cast<std::size_t>(slots))) return -1;
+    if (!strand.allocate(static_cast<std::size_t>(slots))) return -1;
+    const PositionRing ring{value.data(), strand.data(), slots - 1};
     MinimizerOut out{out_hash, out_pos, out_strand};
-    if (w > n) {
-        select_single(value.data(), strand.data(), n, out);
-    } else {
-        auto *ring = reinterpret_cast<std::int64_t *>(value.data() + n);
-        select_sliding(value.data(), strand.data(), n, w, ring, out);
-    }
+    scan(seq, n, k, w, ring, out);
     return out.count;
 }

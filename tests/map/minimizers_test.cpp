@@ -170,6 +170,7 @@ TEST(Minimizers, AlternatingSequence) {
 
 TEST(Minimizers, WindowLongerThanSequence) {
     EXPECT_EQ(library_minimizers(codes("GATTACA"), 4, 10), expected({7}, {3}, {1}));
+    EXPECT_EQ(library_minimizers(codes("GATTACA"), 4, INT32_MAX), expected({7}, {3}, {1}));
 }
 
 TEST(Minimizers, SequenceOfExactlyOneKmer) {
@@ -247,10 +248,14 @@ std::vector<std::uint8_t> random_sequence(std::mt19937_64 &rng, std::size_t len)
             case 1:
                 for (std::size_t i = 0; i < piece; ++i) seq.push_back(rng() & 3);
                 break;
-            case 2:
-                for (std::size_t i = 0; i < piece % 7 + 1 && seq.size() < len; ++i)
+            case 2: {
+                // Mostly short runs of unknown codes, now and then one longer
+                // than any window.
+                const std::size_t run = rng() % 8 == 0 ? piece * 4 : piece % 7 + 1;
+                for (std::size_t i = 0; i < run && seq.size() < len; ++i)
                     seq.push_back(static_cast<std::uint8_t>(4 + rng() % 28));
                 break;
+            }
             case 3: {
                 const std::uint8_t c = rng() & 3;
                 for (std::size_t i = 0; i < piece; ++i) seq.push_back(c);
@@ -292,6 +297,19 @@ TEST(Minimizers, SlidingWindowMatchesRescanningOnLongSequences) {
         const auto seq = random_sequence(rng, 20000 + rng() % 5000);
         ASSERT_EQ(library_minimizers(seq, k, w), model_minimizers(seq, k, w))
             << "k=" << k << " w=" << w << " round=" << round;
+    }
+}
+
+TEST(Minimizers, SlidingWindowMatchesRescanningForWideWindows) {
+    // Windows as wide as or wider than the blocks positions are hashed in.
+    std::mt19937_64 rng(11);
+    for (int w : {200, 255, 256, 257, 300, 511, 512, 513, 1000, 3000}) {
+        for (int round = 0; round < 3; ++round) {
+            const int k = 1 + static_cast<int>(rng() % 32);
+            const auto seq = random_sequence(rng, w + rng() % 5000);
+            ASSERT_EQ(library_minimizers(seq, k, w), model_minimizers(seq, k, w))
+                << "k=" << k << " w=" << w << " round=" << round;
+        }
     }
 }
 

@@ -1,0 +1,212 @@
+// Minimizer extraction (the library's sliding-window selection against a
+// plain rescan of every window) and index building on a reference genome.
+//
+//   bench_index [google-benchmark flags]   figures; reference from $BENCH_REF
+//                                          (FASTA), else 4.6 Mb of random bases
+//   bench_index --build REF.fa K W         read REF.fa, build one index, print
+//                                          its size (for timing whole runs)
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+
+namespace {
+
+struct Reference {
+    std::vector<std::uint8_t> codes;
+    std::vector<std::int64_t> offsets, lengths;
+};
+
+std::uint8_t code_of(char c) {
+    switch (c) {
+        case 'A': case 'a': return 0;
+        case 'C': case 'c': return 1;
+        case 'G': case 'g': return 2;
+        case 'T': case 't': case 'U': case 'u': return 3;
+        default: return 31;
+    }
+}
+
+Reference read_fasta(const char *path) {
+    Reference ref;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line[0] == '>') {
+            if (!ref.offsets.empty()) ref.lengths.push_back(ref.codes.size() - ref.offsets.back());
+            ref.offsets.push_back(static_cast<std::int64_t>(ref.codes.size()));
+            continue;
+        }
+        for (char c : line)
+            if (c != '\r') ref.codes.push_back(code_of(c));
+    }
+    if (!ref.offsets.empty()) ref.lengths.push_back(ref.codes.size() - ref.offsets.back());
+    return ref;
+}
+
+Reference random_reference(std::size_t len) {
+    Reference ref;
+    std::mt19937_64 rng(1);
+    ref.codes.resize(len);
+    for (auto &c : ref.codes) c = rng() & 3;
+    ref.offsets = {0};
+    ref.lengths = {static_cast<std::int64_t>(len)};
+    return ref;
+}
+
+const Reference &reference() {
+    static const Reference ref = [] {
+        const char *path = std::getenv("BENCH_REF");
+        return path && *path ? read_fasta(path) : random_reference(4641652);
+    }();
+    return ref;
+}
+
+// The selection as first described: hash every position, then find the
+// leftmost minimum of every window by scanning all w of its values.
+std::uint64_t plain_hash(std::uint64_t x, std::uint64_t m) {
+    x = (~x + (x << 21)) & m;
+    x = x ^ (x >> 24);
+    x = (x * 265) & m;
+    x = x ^ (x >> 14);
+    x = (x * 21) & m;
+    x = x ^ (x >> 28);
+    x = (x + (x << 31)) & m;
+    return x;
+}
+
+std::int64_t rescanning_minimizers(const std::uint8_t *seq, std::int64_t len, int k, int w,
+                                   std::uint64_t *out_hash, std::int64_t *out_pos,
+                                   std::uint8_t *out_strand) {
+    const std::int64_t n = len - k + 1;
+    if (n <= 0) return 0;
+    const std::uint64_t mask = k == 32 ? ~0ull : (1ull << (2 * k)) - 1;
+    std::vector<std::uint64_t> value(n);
+    std::vector<std::uint8_t> strand(n);
+    std::uint64_t fwd = 0, rc = 0;
+    std::int32_t run = 0;
+    for (std::int64_t i = 0; i < len; ++i) {
+        const std::uint8_t c = seq[i];
+        if (c < 4) {
+            fwd = ((fwd << 2) | c) & mask;
+            rc = (rc >> 2) | (std::uint64_t(3 - c) << (2 * k - 2));
+            if (run < k) ++run;
+        } else {
+            fwd = rc = 0;
+            run = 0;
+        }
+        if (i < k - 1) continue;
+        const std::int64_t p = i - k + 1;
+        if (run < k) {
+            value[p] = ~0ull;
+            strand[p] = 0;
+            continue;
+        }
+        const std::uint64_t hf = plain_hash(fwd, mask), hr = plain_hash(rc & mask, mask);
+        value[p] = hr < hf ? hr : hf;
+        strand[p] = hr < hf;
+    }
+    std::int64_t count = 0, last = -1;
+    for (std::int64_t s = 0; s + w <= n; ++s) {
+        std::int64_t j = s;
+        for (std::int64_t t = s + 1; t < s + w; ++t)
+            if (value[t] < value[j]) j = t;
+        if (j == last || value[j] == ~0ull) continue;
+        out_hash[count] = value[j];
+        out_pos[count] = j;
+        out_strand[count] = strand[j];
+        ++count;
+        last = j;
+    }
+    return count;
+}
+
+using Extract = std::int64_t (*)(const std::uint8_t *, std::int64_t, int, int, std::uint64_t *,
+                                 std::int64_t *, std::uint8_t *);
+
+void run_extraction(benchmark::State &state, Extract extract) {
+    const Reference &ref = reference();
+    const auto len = static_cast<std::int64_t>(ref.codes.size());
+    const int w = static_cast<int>(state.range(0));
+    std::vector<std::uint64_t> hash(len);
+    std::vector<std::int64_t> pos(len);
+    std::vector<std::uint8_t> strand(len);
+    std::int64_t count = 0;
+    for (auto _ : state) {
+        count = extract(ref.codes.data(), len, 15, w, hash.data(), pos.data(), strand.data());
+        benchmark::DoNotOptimize(count);
+    }
+    state.counters["minimizers"] = static_cast<double>(count);
+    state.SetItemsProcessed(state.iterations() * len);  // bases
+}
+
+void BM_MinimizersSliding(benchmark::State &state) { run_extraction(state, bio_minimizers); }
+void BM_MinimizersRescan(benchmark::State &state) { run_extraction(state, rescanning_minimizers); }
+BENCHMARK(BM_MinimizersSliding)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MinimizersRescan)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
+
+void BM_IndexBuild(benchmark::State &state) {
+    const Reference &ref = reference();
+    const int max_occ = static_cast<int>(state.range(0));
+    std::int64_t n_min = 0;
+    for (auto _ : state) {
+        bio_index_t *idx = bio_index_build(ref.codes.data(),
+                                           static_cast<std::int64_t>(ref.codes.size()), 15, 10,
+                                           max_occ, ref.offsets.data(), ref.lengths.data(),
+                                           static_cast<std::int32_t>(ref.offsets.size()));
+        n_min = bio_index_n_minimizers(idx);
+        bio_index_free(idx);
+    }
+    state.counters["entries"] = static_cast<double>(n_min);
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(ref.codes.size()));
+}
+BENCHMARK(BM_IndexBuild)->Arg(0)->Arg(50)->Unit(benchmark::kMillisecond);
+
+// Both selections must agree on the reference before their speeds mean
+// anything.
+bool selections_agree() {
+    const Reference &ref = reference();
+    const auto len = static_cast<std::int64_t>(ref.codes.size());
+    std::vector<std::uint64_t> h1(len), h2(len);
+    std::vector<std::int64_t> p1(len), p2(len);
+    std::vector<std::uint8_t> s1(len), s2(len);
+    const std::int64_t a = bio_minimizers(ref.codes.data(), len, 15, 10, h1.data(), p1.data(), s1.data());
+    const std::int64_t b = rescanning_minimizers(ref.codes.data(), len, 15, 10, h2.data(), p2.data(), s2.data());
+    return a == b && std::equal(h1.begin(), h1.begin() + a, h2.begin()) &&
+           std::equal(p1.begin(), p1.begin() + a, p2.begin()) &&
+           std::equal(s1.begin(), s1.begin() + a, s2.begin());
+}
+
+int build_once(const char *path, int k, int w) {
+    const Reference ref = read_fasta(path);
+    bio_index_t *idx = bio_index_build(ref.codes.data(), static_cast<std::int64_t>(ref.codes.size()),
+                                       k, w, 0, ref.offsets.data(), ref.lengths.data(),
+                                       static_cast<std::int32_t>(ref.offsets.size()));
+    if (!idx) return 1;
+    std::printf("%lld entries\n", static_cast<long long>(bio_index_n_minimizers(idx)));
+    bio_index_free(idx);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--build") == 0)
+        return build_once(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    if (!selections_agree()) {
+        std::fprintf(stderr, "sliding and rescanning selections differ\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
