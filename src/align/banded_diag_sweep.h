@@ -91,8 +91,14 @@ struct CellChoice {
 
 // One cell from its three predecessor scores (diagonal, up, left) in the
 // score vectors' own type. A predecessor holding `marker` is unreachable and
-// gives no candidate. Candidates are compared in 32 bits and stored back in
-// the vector's width; ties go to the diagonal, then up, then left.
+// its candidate is the marker itself; ties go to the diagonal, then up, then
+// left, and a cell with no reachable predecessor keeps the marker and code
+// TB_DIAG. Candidates are compared in 32 bits and stored back in the
+// vector's width.
+//
+// Reachable candidates lie strictly above the marker (the callers' score
+// range), so the marker candidates lose every comparison, and taking the
+// largest candidate with that tie order is the whole rule.
 template <class Score>
 inline CellChoice<Score> choose_cell(Score diag_pred, Score up_pred, Score left_pred,
                                      std::int32_t pair, std::int32_t gap, Score marker) {
@@ -100,11 +106,13 @@ inline CellChoice<Score> choose_cell(Score diag_pred, Score up_pred, Score left_
     const std::int32_t diag = diag_pred == marker ? none : add32(diag_pred, pair);
     const std::int32_t up = up_pred == marker ? none : add32(up_pred, gap);
     const std::int32_t left = left_pred == marker ? none : add32(left_pred, gap);
-    if (diag != none && diag >= up && diag >= left)
-        return {static_cast<Score>(diag), TB_DIAG};
-    if (up != none && up >= left) return {static_cast<Score>(up), TB_UP};
-    if (left != none) return {static_cast<Score>(left), TB_LEFT};
-    return {marker, TB_DIAG};
+    const std::int32_t best_gap = std::max(up, left);
+    // Flags and selections rather than branches: the choice follows the data
+    // and would mispredict.
+    const bool gap_wins = best_gap > diag;
+    const bool left_wins = left > up;
+    return {static_cast<Score>(std::max(diag, best_gap)),
+            static_cast<std::uint8_t>(gap_wins * (TB_UP + left_wins))};
 }
 
 // Where one anti-diagonal's cells live while it is being filled.
@@ -119,16 +127,26 @@ struct DiagonalView {
 
 // Cells first..last of anti-diagonal v.d one at a time (all with i >= 1 and
 // j >= 1).
+// Kept out of line: inlined into the sweep, the loop would share registers
+// with everything the sweep keeps live and spill its invariants.
 template <class Score>
-inline void fill_single_cells(const BandedCall &call, const DiagonalView<Score> &v,
-                              std::int64_t first, std::int64_t last, Score marker) {
+[[gnu::noinline, gnu::optimize("no-tree-vectorize")]] void fill_single_cells(const BandedCall &call, const DiagonalView<Score> &v,
+                                         std::int64_t first, std::int64_t last, Score marker) {
+    // Locals, so the byte stores of codes (which may alias anything) do not
+    // make the compiler reload the call's fields for every cell.
+    const std::uint8_t *const a = call.seq_a;
+    const std::uint8_t *const b_back = call.seq_b + (v.d - 1);  // B[j - 1] is b_back[-i]
+    const std::int32_t match = call.match, mismatch = call.mismatch, gap = call.gap;
+    const Score *const before = v.before;
+    const Score *const prev = v.prev;
+    Score *const cur = v.cur;
+    std::uint8_t *const codes = v.codes;
     for (std::int64_t i = first; i <= last; ++i) {
-        const std::int32_t pair =
-            pair_score(call.seq_a[i - 1], call.seq_b[v.d - i - 1], call.match, call.mismatch);
+        const std::int32_t pair = pair_score(a[i - 1], b_back[-i], match, mismatch);
         const CellChoice<Score> c =
-            choose_cell<Score>(v.before[i], v.prev[i], v.prev[i + 1], pair, call.gap, marker);
-        v.cur[i + 1] = c.score;
-        v.codes[i] = c.code;
+            choose_cell<Score>(before[i], prev[i], prev[i + 1], pair, gap, marker);
+        cur[i + 1] = c.score;
+        codes[i] = c.code;
     }
 }
 
@@ -166,7 +184,7 @@ std::int32_t sweep_banded_diag(const BandedCall &call, Score marker, BlockFiller
         const std::int64_t first = std::max<std::int64_t>(rows.lo, 1);
         const std::int64_t last = rows.hi < d ? rows.hi : d - 1;
         const std::int64_t rest = first <= last ? fill_blocks(v, first, last) : first;
-        fill_single_cells<Score>(call, v, rest, last, marker);
+        if (rest <= last) fill_single_cells<Score>(call, v, rest, last, marker);
         if (rows.hi == d && d > 0) {  // column 0: cell (d, 0)
             cur[d + 1] = static_cast<Score>(mul32(d, call.gap));
             v.codes[d] = TB_UP;
