@@ -66,13 +66,6 @@ def codes_of(seq: object, name: str, protein: bool = False) -> bytes:
     return codes
 
 
-def check_length(data: bytes, name: str, limit: int = INT32_MAX) -> int:
-    """Length of ``data``, which must fit the library's signed length type."""
-    if len(data) > limit:
-        raise ValueError(f"{name} is too long ({len(data)} > {limit})")
-    return len(data)
-
-
 def byte_array(size: int) -> ctypes.Array:  # type: ignore[type-arg]
     """Zeroed output buffer of ``size`` bytes (at least one, so it has an address)."""
     return (ctypes.c_uint8 * max(size, 1))()

@@ -3,7 +3,7 @@
 import random
 import unittest
 
-from support import bioengine, requires
+from support import ROOT, bioengine, requires
 
 import bioengine as be
 
@@ -155,11 +155,18 @@ class Loading(unittest.TestCase):
         self.assertFalse(lib._func_flags_ & ctypes._FUNCFLAG_PYTHONAPI)
 
     @requires()
-    def test_every_export_is_declared(self):
+    def test_every_export_is_declared_and_wrapped(self):
+        import re
         from bioengine import _lib
+        header = (ROOT / "include" / "engine.h").read_text()
+        declared = set(re.findall(r"^[a-z][\w ]*?\**\b(\w+)\(", header, re.MULTILINE))
+        self.assertEqual(declared, set(_lib.EXPORTED_NAMES))
+        sources = "".join(p.read_text() for p in (ROOT / "python" / "bioengine").glob("*.py"))
         for name in _lib.EXPORTED_NAMES:
-            if bioengine.has_symbol(name):
-                self.assertTrue(callable(_lib.function(name)))
+            self.assertTrue(bioengine.has_symbol(name), name)
+            self.assertTrue(callable(_lib.function(name)))
+            if not name.startswith(("bio_gzip", "bio_bgzf")):
+                self.assertTrue(f'"{name}"' in sources, f"{name} has no wrapper")
         with self.assertRaises(KeyError):
             _lib.function("no_such_function")
 
