@@ -301,20 +301,6 @@ private:
     int count_ = 0;
 };
 
-// Every chunk is parsed even when the region has fewer threads than chunks
-// (a call from inside another parallel region gets one): thread t takes
-// chunks t, t + T, t + 2T, ...
-void parse_all_chunks(const ParseSettings &settings, const ChunkTables &tables,
-                      const std::int64_t *bounds, ChunkSet &chunks) {
-    const int n_chunks = chunks.count();
-#pragma omp parallel num_threads(n_chunks)
-    {
-        const int n_team = omp_get_num_threads();
-        for (int k = omp_get_thread_num(); k < n_chunks; k += n_team)
-            parse_chunk(settings, tables, bounds[k], bounds[k + 1], chunks[k]);
-    }
-}
-
 // Sums the chunks; false when a reservation failed in any of them.
 bool sum_chunks(ChunkSet &chunks, ParseTotals &totals) {
     bool failed = false;
@@ -328,6 +314,46 @@ bool sum_chunks(ChunkSet &chunks, ParseTotals &totals) {
         totals.quals += c.q_len;
     }
     return !failed;
+}
+
+// What the caller provides.
+struct Request {
+    Outputs out;
+    std::int32_t names_cap;
+    std::int64_t packed_cap;
+    std::int64_t quals_cap;
+    std::int32_t max_records;
+};
+
+// -1 when a reservation failed, -2 when an output is too small or an offset
+// would not fit, otherwise the record count.
+std::int32_t verdict(ChunkSet &chunks, const Request &req) {
+    ParseTotals totals;
+    if (!sum_chunks(chunks, totals)) return -1;
+    const Outputs &out = req.out;
+    if (totals.records > req.max_records || totals.packed >= req.packed_cap ||
+        totals.names > req.names_cap || (out.quals && totals.quals > req.quals_cap) ||
+        !offsets_fit(totals, out.quals || out.qual_offs))
+        return -2;
+    return static_cast<std::int32_t>(totals.records);
+}
+
+// Where each chunk's data goes; writes the entries that precede all chunks
+// and the zero byte after the last packed record.
+void plan_merge(ChunkSet &chunks, const Outputs &out, MergeStart *starts) {
+    out.name_offs[0] = 0;
+    out.packed_offs[0] = 0;
+    if (out.qual_offs) out.qual_offs[0] = 0;
+    MergeStart at;
+    for (int k = 0; k < chunks.count(); ++k) {
+        const chunk_out &c = chunks[k];
+        starts[k] = at;
+        at.record += c.n_recs;
+        at.packed += c.pk_len;
+        at.names += c.nm_len;
+        at.quals += c.q_len;
+    }
+    out.packed[at.packed] = 0;
 }
 
 // Copies one chunk's data and per-record entries into the outputs. Quality
@@ -355,21 +381,36 @@ void merge_chunk(const chunk_out &c, const MergeStart &at, const Outputs &out,
     }
 }
 
-void merge_chunks(ChunkSet &chunks, const ParseTotals &totals, const Outputs &out,
-                  bool make_quals) {
-    out.name_offs[0] = 0;
-    out.packed_offs[0] = 0;
-    if (out.qual_offs) out.qual_offs[0] = 0;
-    MergeStart at;
-    for (int k = 0; k < chunks.count(); ++k) {
-        const chunk_out &c = chunks[k];
-        merge_chunk(c, at, out, make_quals);
-        at.record += c.n_recs;
-        at.packed += c.pk_len;
-        at.names += c.nm_len;
-        at.quals += c.q_len;
+// One region does all the work. Thread t of a team of T takes chunks t,
+// t + T, t + 2T, ..., so every chunk is parsed and copied even when the
+// region has fewer threads than chunks (a call from inside another parallel
+// region gets one). Between parsing and copying, one thread sums the chunks
+// and decides the result, so nothing is written unless everything fits;
+// each thread then copies its own chunks to their places, which keeps the
+// output in text order and spreads the copying over the team.
+std::int32_t parse_and_merge(const ParseSettings &settings, const ChunkTables &tables,
+                             const std::int64_t *bounds, ChunkSet &chunks, const Request &req) {
+    const int n_chunks = chunks.count();
+    MergeStart starts[MAX_CHUNKS];
+    std::int32_t result = -1;
+#pragma omp parallel num_threads(n_chunks)
+    {
+        const int team = omp_get_num_threads(), first = omp_get_thread_num();
+        for (int k = first; k < n_chunks; k += team)
+            parse_chunk(settings, tables, bounds[k], bounds[k + 1], chunks[k]);
+#pragma omp barrier
+#pragma omp single
+        {
+            result = verdict(chunks, req);
+            if (result >= 0) plan_merge(chunks, req.out, starts);
+        }
+        if (result >= 0)
+            for (int k = first; k < n_chunks; k += team) {
+                merge_chunk(chunks[k], starts[k], req.out, settings.make_quals);
+                release_chunk(chunks[k]);
+            }
     }
-    out.packed[totals.packed] = 0;  // the zero byte after the last record
+    return result;
 }
 
 }  // namespace
@@ -396,15 +437,7 @@ ENGINE_EXPORT std::int32_t bio_parse_mem_parallel(
 
     ChunkSet chunks;
     if (!chunks.reserve(n_chunks)) return -1;
-    parse_all_chunks(settings, tables, bounds, chunks);
-
-    ParseTotals totals;
-    if (!sum_chunks(chunks, totals)) return -1;
-    const bool quals_delivered = quals || qual_offs;
-    if (totals.records > max_records || totals.packed >= packed_cap || totals.names > names_cap ||
-        (quals && totals.quals > quals_cap) || !offsets_fit(totals, quals_delivered))
-        return -2;
-    const Outputs out{names, name_offs, packed, packed_offs, seq_lens, is_protein, quals, qual_offs};
-    merge_chunks(chunks, totals, out, settings.make_quals);
-    return static_cast<std::int32_t>(totals.records);
+    const Request req{{names, name_offs, packed, packed_offs, seq_lens, is_protein, quals, qual_offs},
+                      names_cap, packed_cap, quals_cap, max_records};
+    return parse_and_merge(settings, tables, bounds, chunks, req);
 }

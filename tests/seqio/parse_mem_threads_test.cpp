@@ -560,8 +560,10 @@ TEST_F(ParseMem, EveryFailedReservationGivesMinusOneAndWritesNothing) {
         fasta += ">read" + std::to_string(r) + "\n" + seq + "\n" + seq + "\n";
     }
     fasta += ">long\n" + std::string(9000, 'A') + "\n";
-    for (const auto &[text, fmt] : {std::pair{fastq, FASTQ}, std::pair{fasta, FASTA}})
+    for (const auto &[text_case, fmt_case] : {std::pair{fastq, FASTQ}, std::pair{fasta, FASTA}})
         for (int threads : {1, 3}) {
+            const std::string &text = text_case;  // named copies: lambdas cannot capture bindings
+            const int fmt = fmt_case;
             SCOPED_TRACE(::testing::Message() << "fmt " << fmt << ", threads " << threads);
             const Flat want = parse_model::flatten(parse_model::parse(text, fmt, 0));
             const Capacities caps = Capacities::exactly(want);
