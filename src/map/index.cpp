@@ -4,7 +4,6 @@
 #include "map/index.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -54,10 +53,11 @@ struct IndexArrays {
     Buffer<std::int64_t> ref_lengths;
 };
 
-// Minimizers of the whole concatenated reference as records, in position
-// order. No records are reserved when there are none.
-bool sample_reference(const std::uint8_t *ref, std::int64_t ref_len, std::int32_t k,
-                      std::int32_t w, Buffer<min_rec_t> &records, std::int64_t &count) {
+// Minimizers of the whole concatenated reference as records sorted by hash
+// (equal hashes in position order). No records are reserved when there are
+// none. The working arrays double as the sort's second buffer.
+bool sample_sorted(const std::uint8_t *ref, std::int64_t ref_len, std::int32_t k, std::int32_t w,
+                   Buffer<min_rec_t> &records, std::int64_t &count) {
     const std::int64_t kmers = ref_len - k + 1;
     const std::size_t capacity = static_cast<std::size_t>(kmers > 1 ? kmers : 1);
     Buffer<std::uint64_t> hash;
@@ -69,9 +69,7 @@ bool sample_reference(const std::uint8_t *ref, std::int64_t ref_len, std::int32_
     count = bio_minimizers(ref, ref_len, k, w, hash.data(), pos.data(), strand.data());
     if (count <= 0) return count == 0;
     if (!records.allocate(static_cast<std::size_t>(count))) return false;
-    for (std::int64_t i = 0; i < count; ++i) {
-        records[i] = min_rec_t{hash[i], pos[i], strand[i]};
-    }
+    sort_minimizers_by_hash(hash.data(), pos.data(), strand.data(), count, records.data());
     return true;
 }
 
@@ -104,11 +102,10 @@ bool reserve_entries(Buffer<T> &buffer, std::int64_t count) {
     return buffer.allocate(static_cast<std::size_t>(count));
 }
 
-// Sorted, filtered entries: records sorted by hash, then every run of equal
-// hashes that passes the occurrence limit, in sorted order.
-bool build_entries(min_rec_t *records, std::int64_t count, std::int32_t max_occ,
+// Every run of equal hashes of the sorted records that passes the
+// occurrence limit, in sorted order.
+bool build_entries(const min_rec_t *records, std::int64_t count, std::int32_t max_occ,
                    IndexArrays &out) {
-    if (count > 0) std::qsort(records, static_cast<std::size_t>(count), sizeof(min_rec_t), _cmp_min);
     const std::int64_t kept = count_kept(records, count, max_occ);
     if (!reserve_entries(out.min_hash, kept) || !reserve_entries(out.min_pos, kept) ||
         !reserve_entries(out.min_strand, kept)) {
@@ -158,7 +155,7 @@ ENGINE_EXPORT bio_index_t *bio_index_build(const uint8_t *ref, int64_t ref_len, 
     {
         Buffer<min_rec_t> records;
         std::int64_t count = 0;
-        if (!sample_reference(ref, ref_len, k, w, records, count)) return nullptr;
+        if (!sample_sorted(ref, ref_len, k, w, records, count)) return nullptr;
         if (!build_entries(records.data(), count, max_occ, arrays)) return nullptr;
     }
     // A negative sequence count is read as none; a missing table as zeros.

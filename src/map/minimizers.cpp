@@ -4,6 +4,7 @@
 // block of positions at a time over a small ring, in one pass.
 #include "map/minimizers.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "core/buffer.h"
@@ -16,6 +17,77 @@ int _cmp_min(const void *a, const void *b) {
     const std::uint64_t ha = static_cast<const min_rec_t *>(a)->hash;
     const std::uint64_t hb = static_cast<const min_rec_t *>(b)->hash;
     return (ha > hb) - (ha < hb);
+}
+
+namespace {
+
+// Radix sort of minimizer records: least significant digit first, each pass
+// a stable counting sort that moves the records between the three parallel
+// arrays and the record array.
+constexpr int RADIX_MAX_BITS = 11;
+
+struct RadixDigits {
+    int passes = 0;
+    int bits = 0;  // per pass; the last pass may use fewer
+
+    static RadixDigits for_keys(const std::uint64_t *hash, std::int64_t count) {
+        std::uint64_t all = 0;
+        for (std::int64_t i = 0; i < count; ++i) all |= hash[i];
+        const int key_bits = all == 0 ? 1 : 64 - __builtin_clzll(all);
+        RadixDigits d;
+        d.passes = (key_bits + RADIX_MAX_BITS - 1) / RADIX_MAX_BITS;
+        d.bits = (key_bits + d.passes - 1) / d.passes;
+        return d;
+    }
+    std::size_t digit(std::uint64_t h, int pass) const {
+        return static_cast<std::size_t>((h >> (pass * bits)) & ((std::uint64_t{1} << bits) - 1));
+    }
+};
+
+// Starting slot of every digit value of one pass.
+void digit_starts(const std::int64_t *counts, std::size_t buckets, std::int64_t *starts) {
+    std::int64_t at = 0;
+    for (std::size_t b = 0; b < buckets; ++b) {
+        starts[b] = at;
+        at += counts[b];
+    }
+}
+
+}  // namespace
+
+void sort_minimizers_by_hash(std::uint64_t *hash, std::int64_t *pos, std::uint8_t *strand,
+                             std::int64_t count, min_rec_t *records) {
+    const RadixDigits d = RadixDigits::for_keys(hash, count);
+    constexpr std::size_t MAX_BUCKETS = std::size_t{1} << RADIX_MAX_BITS;
+    const std::size_t buckets = std::size_t{1} << d.bits;
+    std::int64_t counts[MAX_BUCKETS];
+    std::int64_t next[MAX_BUCKETS];
+    bool in_records = false;
+    for (int pass = 0; pass < d.passes; ++pass) {
+        std::fill(counts, counts + buckets, 0);
+        if (in_records) {
+            for (std::int64_t i = 0; i < count; ++i) ++counts[d.digit(records[i].hash, pass)];
+        } else {
+            for (std::int64_t i = 0; i < count; ++i) ++counts[d.digit(hash[i], pass)];
+        }
+        digit_starts(counts, buckets, next);
+        if (in_records) {
+            for (std::int64_t i = 0; i < count; ++i) {
+                const std::int64_t to = next[d.digit(records[i].hash, pass)]++;
+                hash[to] = records[i].hash;
+                pos[to] = records[i].pos;
+                strand[to] = records[i].strand;
+            }
+        } else {
+            for (std::int64_t i = 0; i < count; ++i) {
+                records[next[d.digit(hash[i], pass)]++] = min_rec_t{hash[i], pos[i], strand[i]};
+            }
+        }
+        in_records = !in_records;
+    }
+    if (!in_records) {
+        for (std::int64_t i = 0; i < count; ++i) records[i] = min_rec_t{hash[i], pos[i], strand[i]};
+    }
 }
 
 namespace {

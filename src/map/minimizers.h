@@ -51,4 +51,12 @@ struct min_rec_t {
 // Ascending unsigned hash; -1, 0 or 1.
 int _cmp_min(const void *a, const void *b);
 
+// Sorts `count` minimizers, given as three parallel arrays in position
+// order, by hash into `records`: the order _cmp_min gives, with equal hashes
+// kept in their input order (a stable radix sort, so the same input always
+// gives the same records). The three arrays serve as the second buffer of
+// the sort and are left scrambled.
+void sort_minimizers_by_hash(std::uint64_t *hash, std::int64_t *pos, std::uint8_t *strand,
+                             std::int64_t count, min_rec_t *records);
+
 }  // namespace engine

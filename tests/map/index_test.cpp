@@ -152,6 +152,20 @@ TEST(IndexBuild, LimitOfOneKeepsOnlyUniqueHashes) {
     EXPECT_LT(entries.size(), minimizers_of(ref, 11, 5).size());
 }
 
+TEST(IndexBuild, EqualHashesKeepPositionOrder) {
+    std::mt19937_64 rng(405);
+    const Codes ref = reference_with_repeats(rng, 6000, 8);
+    const Index idx = build(ref, 8, 4, 0, one_sequence(ref.size()));
+    ASSERT_TRUE(idx);
+    int runs = 0;
+    for (std::int64_t i = 1; i < idx->n_min; ++i) {
+        if (idx->min_hash[i] != idx->min_hash[i - 1]) continue;
+        ++runs;
+        EXPECT_LT(idx->min_pos[i - 1], idx->min_pos[i]) << i;
+    }
+    EXPECT_GT(runs, 0);
+}
+
 TEST(IndexBuild, SameInputGivesSameIndex) {
     std::mt19937_64 rng(404);
     const Codes ref = reference_with_repeats(rng, 5000, 6);

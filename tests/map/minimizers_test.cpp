@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
+#include <cstdlib>
 #include <vector>
 
 #include "engine.h"
@@ -345,6 +347,55 @@ TEST(Minimizers, EachReservationFailureReturnsMinusOne) {
                                             15, w, hash.data(), pos.data(), strand.data());
                   }),
                   2);
+    }
+}
+
+// The radix sort gives exactly a stable sort by hash, and so the same runs
+// of equal hashes, record for record, as qsort with _cmp_min does.
+TEST(MinimizerRecords, RadixSortIsAStableSortByHash) {
+    std::mt19937_64 rng(123);
+    for (int round = 0; round < 300; ++round) {
+        const std::int64_t count = round < 3 ? round : 1 + static_cast<std::int64_t>(rng() % 3000);
+        const int key_bits = 1 + static_cast<int>(rng() % 64);
+        const std::uint64_t key_mask = key_bits == 64 ? ~0ull : (1ull << key_bits) - 1;
+        // Few distinct keys in some rounds, so equal-hash runs are long.
+        const std::uint64_t distinct = rng() % 2 ? 1 + rng() % 20 : 0;
+        std::vector<std::uint64_t> hash(count);
+        std::vector<std::int64_t> pos(count);
+        std::vector<std::uint8_t> strand(count);
+        std::vector<engine::min_rec_t> input;
+        for (std::int64_t i = 0; i < count; ++i) {
+            std::uint64_t h = rng() & key_mask;
+            if (distinct) h = (h % distinct) * (key_mask / distinct);
+            hash[i] = h;
+            pos[i] = i * 3 + static_cast<std::int64_t>(rng() % 3);
+            strand[i] = rng() & 1;
+            input.push_back({hash[i], pos[i], strand[i]});
+        }
+        std::vector<engine::min_rec_t> records(count + 1, engine::min_rec_t{7, 7, 7});
+        engine::sort_minimizers_by_hash(hash.data(), pos.data(), strand.data(), count,
+                                        records.data());
+        EXPECT_EQ(records[count].pos, 7);
+        auto stable = input;
+        std::stable_sort(stable.begin(), stable.end(),
+                         [](const auto &a, const auto &b) { return a.hash < b.hash; });
+        auto by_qsort = input;
+        if (count > 0)
+            std::qsort(by_qsort.data(), count, sizeof(engine::min_rec_t), engine::_cmp_min);
+        auto key = [](const engine::min_rec_t &r) { return std::tuple(r.hash, r.pos, r.strand); };
+        for (std::int64_t i = 0; i < count; ++i) {
+            ASSERT_EQ(key(records[i]), key(stable[i])) << "round " << round << " i " << i;
+            ASSERT_EQ(records[i].hash, by_qsort[i].hash);
+        }
+        // Same records in every run as qsort's.
+        auto all_keys = [&](std::vector<engine::min_rec_t> v) {
+            std::vector<std::tuple<std::uint64_t, std::int64_t, std::uint8_t>> out;
+            for (const auto &r : v) out.push_back(key(r));
+            std::sort(out.begin(), out.end());
+            return out;
+        };
+        records.pop_back();
+        ASSERT_EQ(all_keys(records), all_keys(by_qsort));
     }
 }
 
