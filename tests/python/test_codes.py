@@ -86,6 +86,10 @@ class Packing(unittest.TestCase):
         codes = bytearray([1, 2, 3, 0])
         self.assertEqual(be.pack5(codes), be.pack5(bytes(codes)))
         self.assertEqual(be.pack5(memoryview(bytes(codes))), be.pack5(bytes(codes)))
+        from array import array
+        self.assertEqual(be.pack5(array("B", codes)), be.pack5(bytes(codes)))
+        with self.assertRaises(TypeError):
+            be.pack5(array("i", codes))
 
     def test_misuse(self):
         packed = be.pack5(bytes([1, 2, 3]))
