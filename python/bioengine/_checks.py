@@ -8,15 +8,9 @@ before any call: a bad argument becomes a Python exception, never a crash.
 from __future__ import annotations
 
 import ctypes
-from typing import Union
 
 INT32_MAX = 2**31 - 1
 INT64_MAX = 2**63 - 1
-
-#: Anything that exposes one-byte elements through the buffer protocol
-#: (bytes, bytearray, memoryview, array('B'), a uint8 numpy array...).
-BytesLike = Union[bytes, bytearray, memoryview]
-
 
 def check_int(value: object, name: str, low: int = -(2**31), high: int = INT32_MAX) -> int:
     """``value`` as an int within [low, high]; bool and non-integers raise TypeError."""

@@ -12,12 +12,13 @@ import ctypes
 import ctypes.util
 import os
 import threading
-from ctypes import (POINTER, Structure, c_char_p, c_double, c_int32, c_int64, c_uint8,
-                    c_uint32, c_uint64, c_void_p)
+from ctypes import (POINTER, Structure, c_char_p, c_double, c_int32, c_int64, c_uint32,
+                    c_void_p)
 from pathlib import Path
-from typing import Callable, Dict, List, Optional, Tuple
+from typing import Callable, Dict, List, Tuple
 
-__all__ = ["MapHit", "library", "library_path", "has_symbol", "function", "MissingSymbolError"]
+__all__ = ["MapHit", "EXPORTED_NAMES", "library", "library_path", "has_symbol", "function",
+           "MissingSymbolError"]
 
 
 class MissingSymbolError(NotImplementedError):
@@ -164,18 +165,3 @@ def function(name: str) -> Callable[..., object]:
     fn.argtypes = argtypes
     _functions[name] = fn
     return fn
-
-
-def int32_out() -> c_int32:
-    """A fresh signed 32-bit out-parameter."""
-    return c_int32(0)
-
-
-def address_of(array: Optional[ctypes.Array]) -> Optional[int]:  # type: ignore[type-arg]
-    """Address of a ctypes array, or None for a missing optional buffer."""
-    return None if array is None else ctypes.addressof(array)
-
-
-# Re-exported for the other modules.
-__all__ += ["EXPORTED_NAMES", "int32_out", "address_of"]
-_ = (c_uint8, c_uint64)

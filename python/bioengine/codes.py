@@ -12,7 +12,7 @@ import ctypes
 from typing import Optional
 
 from . import _lib
-from ._checks import INT32_MAX, as_bytes, byte_array, check_int, codes_of
+from ._checks import as_bytes, byte_array, check_int, codes_of
 
 __all__ = ["NT_DECODE", "AA_DECODE", "RC_STOP", "RC_GAP", "RC_UNKNOWN", "AMINO_ACIDS",
            "STANDARD_CODE", "encode", "decode", "looks_like_protein", "packed_size", "pack5",
@@ -155,5 +155,3 @@ def is_bgzf(data: object) -> bool:
     raw = as_bytes(data, "data")
     return int(_lib.function("bio_is_bgzf")(raw, len(raw))) & 0xFFFFFFFF != 0
 
-
-_ = (ctypes, INT32_MAX)

@@ -13,8 +13,9 @@ from typing import Iterable, List, NamedTuple, Optional, Sequence, Tuple, Union
 from . import _lib
 from ._checks import INT32_MAX, INT64_MAX, check_float, check_int, codes_of, typed_array
 
-__all__ = ["Minimizer", "minimizers", "chain_dp", "Hit", "Index", "CIGAR_RESERVE",
-           "DEFAULT_K", "REF_SEPARATOR", "record_name", "DEFAULT_W", "DEFAULT_MAX_OCC", "DEFAULT_MAX_HITS", "DEFAULT_MIN_SCORE"]
+__all__ = ["Minimizer", "minimizers", "chain_dp", "Hit", "Index", "record_name", "CIGAR_RESERVE",
+           "REF_SEPARATOR", "DEFAULT_K", "DEFAULT_W", "DEFAULT_MAX_OCC", "DEFAULT_MAX_HITS",
+           "DEFAULT_MIN_SCORE"]
 
 #: Bytes the mapper keeps free at the end of a CIGAR area before each run.
 CIGAR_RESERVE = 15

@@ -124,6 +124,33 @@ class Batch(Sequence[Record]):
         return f"Batch({len(self)} records, {len(self.packed)} packed bytes)"
 
 
+class _FlatBuffers:
+    """The caller-side arrays of one batch call (flat batch layout), sized
+    by the caller; ``quals_cap`` None means no qualities are asked for."""
+
+    def __init__(self, max_records: int, names_cap: int, packed_cap: int,
+                 quals_cap: Optional[int]) -> None:
+        self.names = ctypes.create_string_buffer(names_cap)
+        self.packed = byte_array(packed_cap)
+        self.quals = None if quals_cap is None else byte_array(quals_cap)
+        self.name_offs = typed_array(c_int32, max_records + 1)
+        self.packed_offs = typed_array(c_int32, max_records + 1)
+        self.qual_offs = None if quals_cap is None else typed_array(c_int32, max_records + 1)
+        self.seq_lens = typed_array(c_int32, max_records)
+        self.flags = typed_array(c_int32, max_records)
+
+    def batch(self, n: int) -> Batch:
+        """Copy the first ``n`` records out into a :class:`Batch`."""
+        quals = qual_offs = None
+        if self.quals is not None and self.qual_offs is not None:
+            quals = ctypes.string_at(self.quals, self.qual_offs[n])
+            qual_offs = _ints(self.qual_offs, n + 1)
+        return Batch(ctypes.string_at(self.names, self.name_offs[n]), _ints(self.name_offs, n + 1),
+                     ctypes.string_at(self.packed, self.packed_offs[n]),
+                     _ints(self.packed_offs, n + 1), _ints(self.seq_lens, n),
+                     _ints(self.flags, n), quals, qual_offs)
+
+
 def _protein_flag(protein: Optional[bool]) -> int:
     if protein is None:
         return -1
@@ -267,32 +294,19 @@ class Reader:
         packed_cap = min(INT32_MAX, max(packed_size(longest) + 1, capacity))
         quals_cap = min(INT32_MAX, max(longest, capacity))
         want_quals = self.qualities and self.format == FASTQ
-        names = ctypes.create_string_buffer(names_cap)
-        packed = byte_array(packed_cap)
-        quals = byte_array(quals_cap) if want_quals else None
-        name_offs = typed_array(c_int32, max_records + 1)
-        packed_offs = typed_array(c_int32, max_records + 1)
-        qual_offs = typed_array(c_int32, max_records + 1) if want_quals else None
-        seq_lens = typed_array(c_int32, max_records)
-        flags = typed_array(c_int32, max_records)
+        out = _FlatBuffers(max_records, names_cap, packed_cap, quals_cap if want_quals else None)
         with self._lock:
             n = _lib.function("bio_parser_next_batch")(
-                self._live(), max_records, self.protein, names, names_cap, name_offs, packed,
-                packed_cap, packed_offs, seq_lens, flags, quals, quals_cap if quals else 0,
-                qual_offs)
+                self._live(), max_records, self.protein, out.names, names_cap, out.name_offs,
+                out.packed, packed_cap, out.packed_offs, out.seq_lens, out.flags, out.quals,
+                quals_cap if want_quals else 0, out.qual_offs)
         if n == -2:
             raise RecordTooLongError(f"a record of {self.path!r} has more than {BATCH_SEQ_MAX} "
                                      "residues; it was skipped with the records read before it "
                                      "in this batch")
         if n < 0:
             raise MemoryError("the library could not reserve its batch scratch memory")
-        if n == 0:
-            return None
-        return Batch(ctypes.string_at(names, name_offs[n]), _ints(name_offs, n + 1),
-                     ctypes.string_at(packed, packed_offs[n]), _ints(packed_offs, n + 1),
-                     _ints(seq_lens, n), _ints(flags, n),
-                     ctypes.string_at(quals, qual_offs[n]) if quals and qual_offs else None,
-                     _ints(qual_offs, n + 1) if qual_offs else None)
+        return out.batch(n) if n > 0 else None
 
     def batches(self, max_records: int = 4096, capacity: int = 1 << 23) -> Iterator[Batch]:
         """Iterate :meth:`read_batch` until the end of input."""
@@ -331,8 +345,7 @@ def parse_mem(text: Union[str, bytes, bytearray, memoryview], fmt: Union[None, s
     flag = _protein_flag(protein)
     fmt_code = _format_of(raw, fmt)
     if not raw:
-        return Batch(b"", [0], b"", [0], [], [], b"" if fmt_code == FASTQ and qualities else None,
-                     [0] if fmt_code == FASTQ and qualities else None)
+        return _FlatBuffers(0, 1, 1, 1 if fmt_code == FASTQ and qualities else None).batch(0)
     # Upper bounds that hold for any text, so the call never reports -2:
     # records start at the first line or at a marker line (FASTA) or every
     # fourth line (FASTQ); headers, packed codes and qualities never exceed
@@ -345,22 +358,13 @@ def parse_mem(text: Union[str, bytes, bytearray, memoryview], fmt: Union[None, s
     names_cap = len(raw) + max_records + 1
     packed_cap = len(raw) + max_records + 2
     quals_cap = len(raw) + 1
-    names = ctypes.create_string_buffer(names_cap)
-    packed = byte_array(packed_cap)
-    quals = byte_array(quals_cap) if want_quals else None
-    name_offs = typed_array(c_int32, max_records + 1)
-    packed_offs = typed_array(c_int32, max_records + 1)
-    qual_offs = typed_array(c_int32, max_records + 1) if want_quals else None
-    seq_lens = typed_array(c_int32, max_records)
-    flags = typed_array(c_int32, max_records)
+    out = _FlatBuffers(max_records, names_cap, packed_cap, quals_cap if want_quals else None)
     n = _lib.function("bio_parse_mem_parallel")(
-        raw, len(raw), fmt_code, threads, flag, names, names_cap, name_offs, packed, packed_cap,
-        packed_offs, seq_lens, flags, quals, quals_cap if quals else 0, qual_offs, max_records)
+        raw, len(raw), fmt_code, threads, flag, out.names, names_cap, out.name_offs, out.packed,
+        packed_cap, out.packed_offs, out.seq_lens, out.flags, out.quals,
+        quals_cap if want_quals else 0, out.qual_offs, max_records)
     if n == -1:
         raise MemoryError("bio_parse_mem_parallel could not reserve memory")
     if n < 0:
         raise RuntimeError(f"bio_parse_mem_parallel reported {n} despite sufficient buffers")
-    return Batch(ctypes.string_at(names, name_offs[n]), _ints(name_offs, n + 1),
-                 ctypes.string_at(packed, packed_offs[n]), _ints(packed_offs, n + 1), _ints(seq_lens, n),
-                 _ints(flags, n), ctypes.string_at(quals, qual_offs[n]) if quals and qual_offs else None,
-                 _ints(qual_offs, n + 1) if qual_offs else None)
+    return out.batch(n)

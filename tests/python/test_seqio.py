@@ -24,6 +24,11 @@ def make_records(rng: random.Random, count: int, fastq: bool):
     return records
 
 
+def write_records(path: Path, records, fastq: bool) -> Path:
+    (write_fastq if fastq else write_fasta)(path, records)
+    return path
+
+
 def record_tuple(record: be.Record):
     return (record.name, record.codes, record.quals, record.is_protein)
 
@@ -117,9 +122,7 @@ class Batches(TempDir):
     def test_batches_equal_single_records(self):
         rng = random.Random(3)
         for fastq in (False, True):
-            records = make_records(rng, 101, fastq)
-            path = self.dir / ("b.fq" if fastq else "b.fa")
-            (write_fastq if fastq else write_fasta)(path, records)
+            path = write_records(self.dir / "b.txt", make_records(rng, 101, fastq), fastq)
             with be.Reader(path) as reader:
                 singles = [record_tuple(r) for r in reader]
             for max_records, capacity in ((1, 1), (4, 1 << 20), (1000, 200)):
@@ -160,9 +163,7 @@ class InMemory(TempDir):
     def test_equals_reader_on_the_same_file(self):
         rng = random.Random(4)
         for fastq in (False, True):
-            records = make_records(rng, 333, fastq)
-            path = self.dir / ("p.fq" if fastq else "p.fa")
-            (write_fastq if fastq else write_fasta)(path, records)
+            path = write_records(self.dir / "p.txt", make_records(rng, 333, fastq), fastq)
             with be.Reader(path) as reader:
                 expected = [record_tuple(r) for r in reader]
             text = path.read_bytes()
