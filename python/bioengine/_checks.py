@@ -8,6 +8,7 @@ before any call: a bad argument becomes a Python exception, never a crash.
 from __future__ import annotations
 
 import ctypes
+import mmap
 
 INT32_MAX = 2**31 - 1
 INT64_MAX = 2**63 - 1
@@ -49,7 +50,11 @@ def as_bytes(data: object, name: str) -> bytes:
 
 def codes_of(seq: object, name: str, protein: bool = False) -> bytes:
     """Residue codes of ``seq``: a str is encoded letter by letter, bytes-like
-    input is taken as codes already and must hold values 0 to 31."""
+    input is taken as codes already and must hold values 0 to 31, and a
+    record (anything with a ``codes`` attribute of bytes) gives its codes."""
+    record_codes = getattr(seq, "codes", None)
+    if isinstance(record_codes, bytes):
+        seq = record_codes
     if isinstance(seq, str):
         from .codes import encode
         return encode(seq, protein=protein)
@@ -60,9 +65,27 @@ def codes_of(seq: object, name: str, protein: bool = False) -> bytes:
     return codes
 
 
+#: Buffers from this size up are anonymous memory maps: their pages stay
+#: untouched (and cost nothing) until the library writes into them, so a
+#: reader can offer room for the longest possible record without paying for it.
+LAZY_BUFFER_BYTES = 1 << 20
+
+
+def _lazy(ctype: type, size: int) -> ctypes.Array:  # type: ignore[type-arg]
+    mapping = mmap.mmap(-1, size)
+    return (ctype * size).from_buffer(mapping)  # the array keeps the map alive
+
+
 def byte_array(size: int) -> ctypes.Array:  # type: ignore[type-arg]
     """Zeroed output buffer of ``size`` bytes (at least one, so it has an address)."""
-    return (ctypes.c_uint8 * max(size, 1))()
+    size = max(size, 1)
+    return _lazy(ctypes.c_uint8, size) if size >= LAZY_BUFFER_BYTES else (ctypes.c_uint8 * size)()
+
+
+def char_array(size: int) -> ctypes.Array:  # type: ignore[type-arg]
+    """Zeroed output buffer of ``size`` characters, for text the library writes."""
+    size = max(size, 1)
+    return _lazy(ctypes.c_char, size) if size >= LAZY_BUFFER_BYTES else (ctypes.c_char * size)()
 
 
 def typed_array(ctype: type, count: int) -> ctypes.Array:  # type: ignore[type-arg]

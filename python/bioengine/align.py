@@ -15,7 +15,7 @@ from itertools import groupby
 from typing import Callable, Optional
 
 from . import _lib
-from ._checks import INT32_MAX, as_bytes, check_int, codes_of
+from ._checks import INT32_MAX, as_bytes, char_array, check_int, codes_of
 from .codes import NT_DECODE
 
 __all__ = ["Alignment", "NEG_INF", "nw_global", "nw_semiglobal", "sw_align", "nw_banded",
@@ -90,8 +90,8 @@ def _run(name: str, seq_a: object, seq_b: object, match: int, mismatch: int, gap
                    ((match, "match"), (mismatch, "mismatch"), (gap, "gap")))
     _score_limit(len(a), len(b), scores, 2**30 if band is not None else 2**31)
     cap = len(a) + len(b) + 1
-    out_a = ctypes.create_string_buffer(cap)
-    out_b = ctypes.create_string_buffer(cap)
+    out_a = char_array(cap)
+    out_b = char_array(cap)
     score, n_match, n_mismatch, n_gap = c_int32(), c_int32(), c_int32(), c_int32()
     extra = [] if band is None else [check_int(band, "band", 0)]
     columns = _lib.function(name)(a, len(a), b, len(b), table, *scores, *extra, out_a, out_b,

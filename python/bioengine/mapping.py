@@ -11,7 +11,8 @@ from dataclasses import dataclass, fields
 from typing import Iterable, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 from . import _lib
-from ._checks import INT32_MAX, INT64_MAX, check_float, check_int, codes_of, typed_array
+from ._checks import (INT32_MAX, INT64_MAX, char_array, check_float, check_int, codes_of,
+                      typed_array)
 
 __all__ = ["Minimizer", "minimizers", "chain_dp", "Hit", "Index", "record_name", "CIGAR_RESERVE",
            "REF_SEPARATOR", "DEFAULT_K", "DEFAULT_W", "DEFAULT_MAX_OCC", "DEFAULT_MAX_HITS",
@@ -291,7 +292,7 @@ class Index:
         if cap > INT32_MAX:
             raise ValueError("read too long for one CIGAR area; lower max_hits")
         hits = (_lib.MapHit * max_hits)()
-        cigar = ctypes.create_string_buffer(cap)
+        cigar = char_array(cap)
         handle = self._acquire()
         try:
             n = _lib.function("bio_map_read")(handle, codes, qlen, chains, hits, max_hits,
@@ -348,7 +349,7 @@ class Index:
         seqs = b"".join(codes)
         hits = (_lib.MapHit * (n * max_hits))()
         n_hits = (c_int32 * n)()
-        cigar = ctypes.create_string_buffer(max(cigar_offs[n], 1))
+        cigar = char_array(max(cigar_offs[n], 1))
         handle = self._acquire()
         try:
             result = _lib.function("bio_map_batch")(handle, seqs, seq_offs, n, max_hits, hits,

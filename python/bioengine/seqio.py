@@ -11,7 +11,7 @@ from dataclasses import dataclass
 from typing import Iterator, List, Optional, Sequence, Union
 
 from . import _lib
-from ._checks import INT32_MAX, as_bytes, byte_array, check_int, typed_array
+from ._checks import INT32_MAX, as_bytes, byte_array, char_array, check_int, typed_array
 from .codes import decode, packed_size
 
 __all__ = ["Record", "Batch", "Reader", "parse_mem", "RecordTooLongError", "FASTA", "FASTQ"]
@@ -130,7 +130,7 @@ class _FlatBuffers:
 
     def __init__(self, max_records: int, names_cap: int, packed_cap: int,
                  quals_cap: Optional[int]) -> None:
-        self.names = ctypes.create_string_buffer(names_cap)
+        self.names = char_array(names_cap)
         self.packed = byte_array(packed_cap)
         self.quals = None if quals_cap is None else byte_array(quals_cap)
         self.name_offs = typed_array(c_int32, max_records + 1)
@@ -211,6 +211,8 @@ class Reader:
             raise OSError(f"the library could not open {self.path!r}")
         self._handle = handle
         self._single: Optional[tuple] = None
+        self._batch_shape: Optional[tuple] = None
+        self._batch_buffers: Optional[_FlatBuffers] = None
 
     # -- lifecycle -------------------------------------------------------
     @property
@@ -246,8 +248,8 @@ class Reader:
     def _single_buffers(self) -> tuple:
         if self._single is None:
             cap = max(1, min(self._size + 1, self._max_record))
-            quals = byte_array(cap) if self.qualities else None
-            self._single = (ctypes.create_string_buffer(cap), byte_array(cap), quals, cap)
+            quals = byte_array(cap) if self.qualities and self.format == FASTQ else None
+            self._single = (char_array(cap), byte_array(cap), quals, cap)
         return self._single
 
     def read(self) -> Optional[Record]:
@@ -294,7 +296,10 @@ class Reader:
         packed_cap = min(INT32_MAX, max(packed_size(longest) + 1, capacity))
         quals_cap = min(INT32_MAX, max(longest, capacity))
         want_quals = self.qualities and self.format == FASTQ
-        out = _FlatBuffers(max_records, names_cap, packed_cap, quals_cap if want_quals else None)
+        shape = (max_records, names_cap, packed_cap, quals_cap if want_quals else None)
+        if self._batch_shape != shape:  # the arrays are reused while the sizes stay the same
+            self._batch_buffers, self._batch_shape = _FlatBuffers(*shape), shape
+        out = self._batch_buffers
         with self._lock:
             n = _lib.function("bio_parser_next_batch")(
                 self._live(), max_records, self.protein, out.names, names_cap, out.name_offs,

@@ -25,7 +25,7 @@ class BundledExample(unittest.TestCase):
 
     def test_batch_mapping_equals_the_tool(self):
         with be.Index.from_fasta(REF) as index:
-            hits = index.map_batch([r.codes for r in self.reads], threads=2)
+            hits = index.map_batch(self.reads, threads=2)
             lines = [line for read, read_hits in zip(self.reads, hits)
                      for line in index.paf(read.name, len(read), read_hits)]
         self.assertGreater(len(lines), len(self.reads) // 2)
