@@ -205,7 +205,7 @@ TEST(ReaderModel, RecordsStraddlingTheRefillBoundary) {
         shape.no_final_lf = 0;
         const std::string body = fastq ? maker.fastq(shape) : maker.fasta(shape);
         ASSERT_GT(body.size(), 2 * reader_test::FIRST_FILL);
-        for (int shift = 0; shift <= 160; ++shift) {
+        for (int shift = 0; shift <= 120; ++shift) {
             const std::string text = std::string(std::size_t(shift), 'x') + body;
             const Call c = fixed_call(shift % 3 == 0 ? 5000 : 60, shift);
             compare_with_model(text, [&] { return c; });
