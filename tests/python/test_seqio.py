@@ -117,6 +117,36 @@ class Records(TempDir):
             self.assertEqual(reader.read().name, "short")
 
 
+@requires("bio_parser_open", "bio_parser_next", "bio_parser_close")
+class GilRelease(TempDir):
+    def test_a_blocked_library_call_lets_other_threads_run(self):
+        """The library opens a named pipe and blocks in fopen until a writer
+        appears; the writer is this test's main thread, which can only get
+        there if the call released the GIL. (Were it held, this deadlocks.)"""
+        import ctypes
+        import os
+        import threading
+        from bioengine import _lib
+        pipe = self.dir / "pipe"
+        os.mkfifo(pipe)
+        got = {}
+
+        def read_through_library() -> None:
+            handle = _lib.function("bio_parser_open")(os.fsencode(pipe))
+            seq, seq_len = (ctypes.c_uint8 * 16)(), ctypes.c_int32()
+            got["result"] = _lib.function("bio_parser_next")(
+                handle, None, 0, seq, 16, ctypes.byref(seq_len), 0, None, None, None)
+            got["codes"] = bytes(seq[:seq_len.value])
+            _lib.function("bio_parser_close")(handle)
+
+        worker = threading.Thread(target=read_through_library)
+        worker.start()
+        with open(pipe, "w") as writer:  # rendezvous with the library's fopen
+            writer.write(">r\nACGT\n")
+        worker.join()
+        self.assertEqual(got, {"result": 1, "codes": bytes([0, 1, 2, 3])})
+
+
 @requires("bio_parser_open", "bio_parser_next", "bio_parser_next_batch", "bio_unpack5")
 class Batches(TempDir):
     def test_batches_equal_single_records(self):
