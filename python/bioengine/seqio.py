@@ -199,8 +199,11 @@ class Reader:
         self.qualities = bool(qualities)
         self._max_record = check_int(max_record_length, "max_record_length", 1, INT32_MAX - 1)
         self._lock = threading.Lock()
-        if not os.path.isfile(self.path):
+        if not os.path.exists(self.path):
             raise FileNotFoundError(f"no such file: {self.path!r}")
+        if not os.path.isfile(self.path):
+            raise ValueError(f"{self.path!r} is not a regular file (pipes and directories are "
+                             "not read; use parse_mem on their contents)")
         with open(self.path, "rb") as handle:
             if handle.read(2) == b"\x1f\x8b":
                 raise ValueError(f"{self.path!r} is gzip-compressed; decompress it first")

@@ -92,6 +92,8 @@ class Records(TempDir):
             be.Reader(self.dir / "missing.fa")
         with self.assertRaises(TypeError):
             be.Reader(42)
+        with self.assertRaises(ValueError):
+            be.Reader(self.dir)
         with self.assertRaises(TypeError):
             be.Reader(self.dir / "x.fa", protein="yes")
         gz = self.dir / "x.fa.gz"
