@@ -84,8 +84,44 @@ class Minimizers(unittest.TestCase):
             be.minimizers(None, 3, 2)
 
 
+def chain_dp_model(x, y, k, max_dist, max_lookback, gap_scale):
+    """The chaining recurrence, anchor by anchor, nearest predecessor first."""
+    import math
+    f, prev = [], []
+    for i in range(len(x)):
+        best, best_j = float(k), -1
+        for j in range(i - 1, max(0, i - max_lookback) - 1, -1):
+            dx = x[i] - x[j]
+            if dx > max_dist:
+                break
+            dy = y[i] - y[j]
+            if not (dx > 0 and dy > 0 and dy <= max_dist):
+                continue
+            g = abs(dx - dy)
+            cost = gap_scale * g + 0.5 * math.log2(g) if g > 0 else 0.0
+            candidate = f[j] + min(dx, dy, k) - cost
+            if candidate > best:
+                best, best_j = candidate, j
+        f.append(best)
+        prev.append(best_j)
+    return f, prev
+
+
 @requires("bio_chain_dp")
 class Chaining(unittest.TestCase):
+    def test_against_model(self):
+        rng = random.Random(61)
+        for _ in range(200):
+            n = rng.randint(0, 80)
+            x = sorted(rng.randrange(0, 3000) for _ in range(n))
+            y = [v + rng.randint(-40, 40) for v in x]
+            k, lookback = rng.randint(5, 20), rng.randint(0, 20)
+            max_dist = rng.choice([50, 500, 5000])
+            scale = 0.01 * k
+            with self.subTest(n=n, k=k, max_dist=max_dist, lookback=lookback):
+                self.assertEqual(be.chain_dp(x, y, k, max_dist, lookback, scale),
+                                 chain_dp_model(x, y, k, max_dist, lookback, scale))
+
     def test_documented_cases(self):
         f, prev = be.chain_dp([100, 110], [0, 10], 15, gap_scale=0.15)
         self.assertEqual((f, prev), ([15.0, 25.0], [-1, 0]))
