@@ -266,10 +266,15 @@ TEST(IndexLookup, HashRunMatchesLinearScan) {
         ASSERT_TRUE(idx);
         const auto entries = entries_of(idx.get());
         std::vector<std::uint64_t> probes = {0, 1, ~std::uint64_t{0}, ~std::uint64_t{0} - 1};
-        for (const Entry &e : entries) {
-            probes.push_back(e.hash);
-            probes.push_back(e.hash + 1);
-            probes.push_back(e.hash - 1);
+        for (int i = 0; i < 100 && !entries.empty(); ++i) {
+            const std::uint64_t h = entries[rng() % entries.size()].hash;
+            probes.push_back(h);
+            probes.push_back(h + 1);
+            probes.push_back(h - 1);
+        }
+        if (!entries.empty()) {
+            probes.push_back(entries.front().hash);
+            probes.push_back(entries.back().hash);
         }
         for (std::uint64_t h : probes) {
             std::int64_t lo = 0;
