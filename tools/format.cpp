@@ -21,6 +21,16 @@ int64_t position_in_reference(const bio_map_hit_t &hit, const RefTable &refs) {
 
 void tab(std::string &out) { out.push_back('\t'); }
 
+// SAM's SEQ and QUAL columns; "*" for QUAL when the read came from FASTA.
+void append_seq_and_qual(std::string &out, const ReadView &read, bool reverse) {
+    append_bases(out, read.codes, read.len, reverse);
+    tab(out);
+    if (read.qual)
+        append_quals(out, read.qual, read.len, reverse);
+    else
+        out.push_back('*');
+}
+
 } // namespace
 
 void append_int(std::string &out, int64_t v) {
@@ -183,12 +193,7 @@ void append_sam_hit(std::string &out, const ReadView &read, const bio_map_hit_t 
         out.push_back('*');
     }
     out.append("\t*\t0\t0\t");
-    append_bases(out, read.codes, read.len, reverse);
-    tab(out);
-    if (read.qual)
-        append_quals(out, read.qual, read.len, reverse);
-    else
-        out.push_back('*');
+    append_seq_and_qual(out, read, reverse);
     out.append("\tNM:i:");
     append_int(out, int64_t(hit.aln_len) - hit.n_match);
     if (ops.ok) {
@@ -201,12 +206,7 @@ void append_sam_hit(std::string &out, const ReadView &read, const bio_map_hit_t 
 void append_sam_unmapped(std::string &out, const ReadView &read) {
     out.append(read.name);
     out.append("\t4\t*\t0\t0\t*\t*\t0\t0\t");
-    append_bases(out, read.codes, read.len, false);
-    tab(out);
-    if (read.qual)
-        append_quals(out, read.qual, read.len, false);
-    else
-        out.push_back('*');
+    append_seq_and_qual(out, read, false);
     out.push_back('\n');
 }
 
