@@ -177,6 +177,13 @@ std::int32_t sweep_banded_diag(const BandedCall &call, Score marker, BlockFiller
         const RowRange rows = antidiagonal_rows(d, n, m, w);
         const DiagonalView<Score> v{d, before, prev, cur,
                                     tb.data() + layout.diagonal_base(d, rows.lo)};
+        // Predecessors outside the band read these markers, never what the
+        // reused vector held three anti-diagonals ago. No cell of d writes
+        // their entries (lo - 1 and hi + 1 are not cells of d), so they go
+        // first: the sooner these narrow stores complete, the sooner the
+        // wide loads of the next anti-diagonals that span them can proceed.
+        if (rows.lo <= n + 2) cur[rows.lo] = marker;
+        if (rows.hi <= n) cur[rows.hi + 2] = marker;
         if (rows.lo == 0) {  // row 0: cell (0, d)
             cur[1] = static_cast<Score>(mul32(d, call.gap));
             v.codes[0] = d == 0 ? TB_DIAG : TB_LEFT;
@@ -189,10 +196,6 @@ std::int32_t sweep_banded_diag(const BandedCall &call, Score marker, BlockFiller
             cur[d + 1] = static_cast<Score>(mul32(d, call.gap));
             v.codes[d] = TB_UP;
         }
-        // Predecessors outside the band read these markers, never what the
-        // reused vector held three anti-diagonals ago.
-        if (rows.lo <= n + 2) cur[rows.lo] = marker;
-        if (rows.hi <= n) cur[rows.hi + 2] = marker;
         Score *const reused = before;
         before = prev;
         prev = cur;
