@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine.h"
 #include "seqio/codes.h"
 
 namespace reader_test {
@@ -39,6 +40,14 @@ public:
 
 private:
     std::string path_;
+};
+
+// A reader opened on a temporary file holding `text`.
+struct Opened {
+    TempFile file;
+    bio_parser_t *reader;
+    explicit Opened(const std::string &text) : file(text), reader(bio_parser_open(file.path())) {}
+    ~Opened() { bio_parser_close(reader); }
 };
 
 // What one read returns.

@@ -15,6 +15,7 @@ namespace {
 
 using reader_test::ModelReader;
 using reader_test::ModelRecord;
+using reader_test::Opened;
 using reader_test::TempFile;
 using reader_test::TextMaker;
 using reader_test::TextShape;
@@ -215,13 +216,6 @@ TEST(ReaderModel, RecordsStraddlingTheRefillBoundary) {
 }
 
 // ---------------------------------------------------------------- edge cases
-
-struct Opened {
-    TempFile file;
-    bio_parser_t *reader;
-    explicit Opened(const std::string &text) : file(text), reader(bio_parser_open(file.path())) {}
-    ~Opened() { bio_parser_close(reader); }
-};
 
 std::string letters_of(const Outcome &o) {
     std::string s;
