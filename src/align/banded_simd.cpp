@@ -37,15 +37,28 @@ BlockConstants block_constants(const BandedCall &call) {
 // from wrapping) lies below every reachable candidate and so never wins or
 // ties, which is what excluding it would do. With gap > 0 (kMaskGaps) those
 // candidates are masked back to the marker.
-template <class V, bool kMaskGaps>
+//
+// The up and left predecessors are one vector apart by one lane. A load of
+// both would straddle two stores of the previous anti-diagonal for one of
+// them, which the processor cannot forward while those stores are still in
+// flight; so only the run that matches the previous stores is loaded
+// (kLoadLeft: the left run, else the up run) and the other is made from it
+// with a lane shift and the one entry it lacks.
+template <class V, bool kMaskGaps, bool kLoadLeft>
 [[gnu::always_inline]] inline void block_step(const BlockConstants &c,
                                               const typename V::Score *before,
                                               const typename V::Score *prev,
                                               typename V::Score *cur, const std::uint8_t *a,
                                               const std::uint8_t *b_back, std::uint8_t *codes) {
     const __m256i diag_pred = V::load(before);
-    const __m256i up_pred = V::load(prev);
-    const __m256i left_pred = V::load(prev + 1);
+    __m256i up_pred, left_pred;
+    if constexpr (kLoadLeft) {
+        left_pred = V::load(prev + 1);
+        up_pred = V::shift_up(left_pred, prev[0]);
+    } else {
+        up_pred = V::load(prev);
+        left_pred = V::shift_down(up_pred, prev[V::kLanes]);
+    }
     const __m256i same_code = V::equal_codes(a, b_back);
     const __m256i pair = _mm256_blendv_epi8(c.mismatch, c.match, same_code);
 
@@ -80,17 +93,30 @@ struct VectorBlocks {
 
     std::int64_t operator()(const DiagonalView<typename V::Score> &v, std::int64_t first,
                             std::int64_t last) const {
+        if (last - first + 1 < V::kLanes) return first;
+        // Inside the band the first cell of anti-diagonal d moves on by one
+        // every other anti-diagonal, with the parity of d - w: when it stays,
+        // the previous blocks line up with the left runs, else with the up
+        // runs. (Near the matrix edges a mismatch costs time, not values.)
+        if (((v.d - effective_band(call.band, call.len_a, call.len_b)) & 1) == 0)
+            fill<true>(v, first, last);
+        else
+            fill<false>(v, first, last);
+        return last + 1;
+    }
+
+    template <bool kLoadLeft>
+    void fill(const DiagonalView<typename V::Score> &v, std::int64_t first,
+              std::int64_t last) const {
         constexpr int L = V::kLanes;
-        if (last - first + 1 < L) return first;
         const auto block = [&](std::int64_t k) {
-            block_step<V, kMaskGaps>(consts, v.before + k, v.prev + k, v.cur + k + 1,
-                                     call.seq_a + k - 1, call.seq_b + (v.d - k - L),
-                                     v.codes + k);
+            block_step<V, kMaskGaps, kLoadLeft>(consts, v.before + k, v.prev + k, v.cur + k + 1,
+                                                call.seq_a + k - 1, call.seq_b + (v.d - k - L),
+                                                v.codes + k);
         };
         std::int64_t k = first;
         for (; k + L - 1 <= last; k += L) block(k);
         if (k <= last) block(last - L + 1);
-        return last + 1;
     }
 };
 

@@ -33,6 +33,17 @@ struct Lanes16 {
     ENGINE_LANES_INLINE __m256i max(__m256i a, __m256i b) { return _mm256_max_epi16(a, b); }
     ENGINE_LANES_INLINE __m256i greater(__m256i a, __m256i b) { return _mm256_cmpgt_epi16(a, b); }
 
+    // [s, x0 .. x14]: the lanes moved up by one, s entering lane 0.
+    ENGINE_LANES_INLINE __m256i shift_up(__m256i x, Score s) {
+        const __m256i s_then_low = _mm256_permute2x128_si256(_mm256_set1_epi16(s), x, 0x20);
+        return _mm256_alignr_epi8(x, s_then_low, 14);
+    }
+    // [x1 .. x15, s]: the lanes moved down by one, s entering the last lane.
+    ENGINE_LANES_INLINE __m256i shift_down(__m256i x, Score s) {
+        const __m256i high_then_s = _mm256_permute2x128_si256(x, _mm256_set1_epi16(s), 0x21);
+        return _mm256_alignr_epi8(high_then_s, x, 2);
+    }
+
     // Mask of the lanes whose codes are equal: lane l compares a[l] with
     // b_back[15 - l], that is A forwards against B backwards. The bytes are
     // compared before widening, and B is reversed with one byte shuffle.
@@ -71,6 +82,16 @@ struct Lanes32 {
     ENGINE_LANES_INLINE __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi32(a, b); }
     ENGINE_LANES_INLINE __m256i max(__m256i a, __m256i b) { return _mm256_max_epi32(a, b); }
     ENGINE_LANES_INLINE __m256i greater(__m256i a, __m256i b) { return _mm256_cmpgt_epi32(a, b); }
+
+    // As in Lanes16, over 8 lanes of 32 bits.
+    ENGINE_LANES_INLINE __m256i shift_up(__m256i x, Score s) {
+        const __m256i s_then_low = _mm256_permute2x128_si256(_mm256_set1_epi32(s), x, 0x20);
+        return _mm256_alignr_epi8(x, s_then_low, 12);
+    }
+    ENGINE_LANES_INLINE __m256i shift_down(__m256i x, Score s) {
+        const __m256i high_then_s = _mm256_permute2x128_si256(x, _mm256_set1_epi32(s), 0x21);
+        return _mm256_alignr_epi8(high_then_s, x, 4);
+    }
 
     // As Lanes16::equal_codes over 8 codes.
     ENGINE_LANES_INLINE __m256i equal_codes(const std::uint8_t *a, const std::uint8_t *b_back) {
