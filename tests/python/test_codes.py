@@ -158,6 +158,17 @@ class Loading(unittest.TestCase):
         self.assertNotIsInstance(lib, ctypes.PyDLL)
         self.assertFalse(lib._func_flags_ & ctypes._FUNCFLAG_PYTHONAPI)
 
+    def test_a_wrong_library_path_is_reported(self):
+        import os
+        import subprocess
+        import sys
+        env = dict(os.environ, BIOENGINE_LIB=str(ROOT / "no-such-dir" / "libengine.so"),
+                   PYTHONPATH=str(ROOT / "python"))
+        run = subprocess.run([sys.executable, "-c", "import bioengine; bioengine.library()"],
+                             env=env, capture_output=True, text=True)
+        self.assertNotEqual(run.returncode, 0)
+        self.assertIn("BIOENGINE_LIB", run.stderr)
+
     @requires()
     def test_every_export_is_declared_and_wrapped(self):
         import re
