@@ -22,7 +22,7 @@ namespace {
 constexpr std::size_t MAP_STRING_SLACK = 1280;
 
 struct ReadMinimizers {
-    Buffer<std::uint64_t> hash;
+    Buffer<std::uint64_t> hash;  // the hashes, then where their runs start
     Buffer<std::int64_t> pos;
     Buffer<std::uint8_t> strand;
     std::int64_t count = 0;
@@ -76,11 +76,19 @@ bool sample_read(const bio_index_t *idx, const std::uint8_t *seq, std::int32_t q
     return m.count >= 0;
 }
 
-std::int64_t count_anchors(const bio_index_t *idx, const ReadMinimizers &m) {
+// Marks a read minimizer whose hash the index does not hold.
+constexpr std::uint64_t NO_RUN = ~std::uint64_t{0};
+
+// Looks every read minimizer up once and returns the number of anchors they
+// give. The hashes are not needed afterwards, so each is replaced by the
+// index entry where its run starts (NO_RUN for none): collection then walks
+// the runs without searching the index a second time.
+std::int64_t locate_runs(const bio_index_t *idx, ReadMinimizers &m) {
     std::int64_t total = 0;
     for (std::int64_t i = 0; i < m.count; ++i) {
         const HashRun run = index_hash_run(idx, m.hash[i]);
         total += run.hi - run.lo;
+        m.hash[i] = run.hi > run.lo ? static_cast<std::uint64_t>(run.lo) : NO_RUN;
     }
     return total;
 }
@@ -91,12 +99,15 @@ bool reserve_anchors(std::int64_t total, StrandAnchors &a) {
            a.rev_read.allocate(n);
 }
 
-// An index entry taken on the same strand as the read minimizer pairs the
-// read forward; otherwise it pairs the read's reverse complement.
+// Every entry of each located run, in index order. An entry taken on the
+// same strand as the read minimizer pairs the read forward; otherwise it
+// pairs the read's reverse complement.
 void collect_anchors(const bio_index_t *idx, const ReadMinimizers &m, StrandAnchors &a) {
     for (std::int64_t i = 0; i < m.count; ++i) {
-        const HashRun run = index_hash_run(idx, m.hash[i]);
-        for (std::int64_t e = run.lo; e < run.hi; ++e) {
+        if (m.hash[i] == NO_RUN) continue;
+        const auto lo = static_cast<std::int64_t>(m.hash[i]);
+        const std::uint64_t h = idx->min_hash[lo];
+        for (std::int64_t e = lo; e < idx->n_min && idx->min_hash[e] == h; ++e) {
             if (idx->min_strand[e] == m.strand[i]) {
                 a.fwd_ref[a.n_fwd] = idx->min_pos[e];
                 a.fwd_read[a.n_fwd++] = m.pos[i];
@@ -290,7 +301,7 @@ std::int32_t _map_one(const bio_index_t *idx, const std::uint8_t *seq, std::int3
     {
         ReadMinimizers mins;
         if (!sample_read(idx, seq, qlen, mins)) return -1;
-        if (!reserve_anchors(count_anchors(idx, mins), anchors)) return -1;
+        if (!reserve_anchors(locate_runs(idx, mins), anchors)) return -1;
         collect_anchors(idx, mins, anchors);
     }
     Buffer<chain_t> chains;
