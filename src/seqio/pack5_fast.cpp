@@ -87,7 +87,7 @@ void pack5_fast(const std::uint8_t *codes, std::size_t n, std::uint8_t *out) {
     std::uint8_t tail_codes[16] = {};
     std::uint8_t tail_out[24];
     const std::size_t rest = n - i;
-    std::memcpy(tail_codes, codes + i, rest);
+    if (rest) std::memcpy(tail_codes, codes + i, rest);
     pack_eight(tail_codes, tail_out);
     pack_eight(tail_codes + 8, tail_out + 5);
     std::memcpy(out + i / 8 * 5, tail_out, static_cast<std::size_t>(packed_bytes64(static_cast<std::int64_t>(rest))) + 1);
