@@ -257,25 +257,26 @@ class Reader:
 
     def read(self) -> Optional[Record]:
         """The next record, or None at the end of input."""
-        with self._lock:
+        with self._lock:  # the buffers are shared by every call on this reader
             handle = self._live()
             name, seq, quals, cap = self._single_buffers()
             seq_len, is_protein, qual_len = c_int32(), c_int32(), c_int32()
             result = _lib.function("bio_parser_next")(
                 handle, name, cap, seq, cap, ctypes.byref(seq_len), self.protein,
                 ctypes.byref(is_protein), quals, ctypes.byref(qual_len) if quals else None)
+            if result != 1:
+                return self._no_record(result, cap)
+            qual = None if quals is None else ctypes.string_at(quals, qual_len.value)
+            return Record(_name_text(name.value), ctypes.string_at(seq, seq_len.value), qual,
+                          bool(is_protein.value))
+
+    def _no_record(self, result: int, cap: int) -> None:
         if result == 0:
             return None
         if result == -2:
             raise RecordTooLongError(f"a record of {self.path!r} is longer than {cap - 1} "
                                      "residues (raise max_record_length); it was skipped")
-        if result != 1:
-            raise RuntimeError(f"bio_parser_next failed with {result}")
-        qual = None
-        if self.format == FASTQ and quals is not None:
-            qual = ctypes.string_at(quals, qual_len.value)
-        return Record(_name_text(name.value), ctypes.string_at(seq, seq_len.value), qual,
-                      bool(is_protein.value))
+        raise RuntimeError(f"bio_parser_next failed with {result}")
 
     def __iter__(self) -> Iterator[Record]:
         while True:
@@ -300,21 +301,23 @@ class Reader:
         quals_cap = min(INT32_MAX, max(longest, capacity))
         want_quals = self.qualities and self.format == FASTQ
         shape = (max_records, names_cap, packed_cap, quals_cap if want_quals else None)
-        if self._batch_shape != shape:  # the arrays are reused while the sizes stay the same
-            self._batch_buffers, self._batch_shape = _FlatBuffers(*shape), shape
-        out = self._batch_buffers
-        with self._lock:
+        with self._lock:  # the arrays are reused while the sizes stay the same
+            if self._batch_shape != shape or self._batch_buffers is None:
+                self._batch_buffers, self._batch_shape = _FlatBuffers(*shape), shape
+            out = self._batch_buffers
             n = _lib.function("bio_parser_next_batch")(
                 self._live(), max_records, self.protein, out.names, names_cap, out.name_offs,
                 out.packed, packed_cap, out.packed_offs, out.seq_lens, out.flags, out.quals,
                 quals_cap if want_quals else 0, out.qual_offs)
+            if n > 0:
+                return out.batch(n)
         if n == -2:
             raise RecordTooLongError(f"a record of {self.path!r} has more than {BATCH_SEQ_MAX} "
                                      "residues; it was skipped with the records read before it "
                                      "in this batch")
         if n < 0:
             raise MemoryError("the library could not reserve its batch scratch memory")
-        return out.batch(n) if n > 0 else None
+        return None
 
     def batches(self, max_records: int = 4096, capacity: int = 1 << 23) -> Iterator[Batch]:
         """Iterate :meth:`read_batch` until the end of input."""

@@ -110,6 +110,24 @@ class Records(TempDir):
         with self.assertRaises(ValueError):
             list(reader)
 
+    def test_shared_reader_hands_each_record_out_once(self):
+        import threading
+        rng = random.Random(6)
+        records = make_records(rng, 400, fastq=True)
+        path = write_records(self.dir / "shared.fq", records, fastq=True)
+        seen, lock = [], threading.Lock()
+        with be.Reader(path) as reader:
+            def drain() -> None:
+                for record in iter(reader.read, None):
+                    with lock:
+                        seen.append((record.name, record.sequence, record.quality_string))
+            threads = [threading.Thread(target=drain) for _ in range(4)]
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+        self.assertEqual(sorted(seen), sorted(records))
+
     def test_record_longer_than_the_limit_raises(self):
         path = self.dir / "long.fa"
         write_fasta(path, [("long", "A" * 100), ("short", "ACGT")])
