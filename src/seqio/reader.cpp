@@ -87,10 +87,11 @@ void skip_line(bio_parser_t *r) { _readline(r, nullptr, 0); }
 void build_converters(bio_parser_t *r) {
     void *space = r->converter_space;
     std::size_t room = sizeof r->converter_space;
-    std::align(alignof(LetterConverter), 2 * sizeof(LetterConverter), space, room);
+    std::align(alignof(LetterConverter), 3 * sizeof(LetterConverter), space, room);
     auto *slots = static_cast<LetterConverter *>(space);
     r->nt_converter = new (slots) LetterConverter(r->map_nt);
     r->aa_converter = new (slots + 1) LetterConverter(r->map_aa);
+    r->aa_only_converter = new (slots + 2) LetterConverter(r->map_aa_only);
 }
 
 bool is_gzip(const bio_parser_t *r) {
@@ -112,7 +113,7 @@ std::int32_t detect_format(bio_parser_t *r) {
 std::int32_t convert_fasta(const bio_parser_t *r, std::uint8_t *seq, std::int32_t len,
                            std::int32_t protein) {
     std::int32_t flag = protein > 0 ? protein : 0;
-    if (protein < 0 && looks_like_protein(r->map_aa_only, seq, static_cast<std::size_t>(len)))
+    if (protein < 0 && has_protein_letter(*r->aa_only_converter, seq, static_cast<std::size_t>(len)))
         flag = 1;
     (flag ? r->aa_converter : r->nt_converter)->convert(seq, static_cast<std::size_t>(len), seq);
     return flag;
@@ -191,6 +192,19 @@ std::int32_t parse_fastq(bio_parser_t *r, char *name, std::int32_t name_cap, std
 }
 
 }  // namespace
+
+bool has_protein_letter(const LetterConverter &aa_only, const std::uint8_t *raw, std::size_t n) {
+    constexpr std::size_t BLOCK = 2048;
+    std::uint8_t flags[BLOCK];
+    for (std::size_t done = 0; done < n; done += BLOCK) {
+        const std::size_t m = n - done < BLOCK ? n - done : BLOCK;
+        aa_only.convert(raw + done, m, flags);
+        std::uint8_t any = 0;
+        for (std::size_t i = 0; i < m; ++i) any |= flags[i];
+        if (any) return true;
+    }
+    return false;
+}
 
 void _refill_buf(bio_parser_t *r) {
     if (r->at_eof) return;

@@ -48,10 +48,16 @@ struct bio_parser_t {
     // promise, so they are placed at an aligned spot of converter_space.
     const engine::LetterConverter *nt_converter;
     const engine::LetterConverter *aa_converter;
-    unsigned char converter_space[2 * sizeof(engine::LetterConverter) + alignof(engine::LetterConverter)];
+    const engine::LetterConverter *aa_only_converter;
+    unsigned char converter_space[3 * sizeof(engine::LetterConverter) + alignof(engine::LetterConverter)];
 };
 
 namespace engine {
+
+// Same answer as looks_like_protein, with `aa_only` a converter over the
+// protein-only flag table: the flags are looked up a block at a time with
+// vector shuffles instead of one table load per byte.
+bool has_protein_letter(const LetterConverter &aa_only, const std::uint8_t *raw, std::size_t n);
 
 // Moves the unconsumed bytes to the front and reads more behind them; sets
 // at_eof when the read returns nothing. Does nothing once at_eof is set.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -212,6 +213,24 @@ TEST(ReaderModel, RecordsStraddlingTheRefillBoundary) {
             compare_with_model(text, [&] { return c; });
             if (HasFatalFailure()) return;
         }
+    }
+}
+
+// The vector detection of protein letters against the table scan, on
+// random bytes with protein letters rare, at every length up to a few blocks.
+TEST(ReaderModel, ProteinDetectionAgreesWithTheTableScan) {
+    const engine::LetterConverter aa_only(engine::_MAP_AA_ONLY);
+    std::mt19937 rng(11);
+    std::vector<std::uint8_t> bytes(9000);
+    for (int round = 0; round < 300; ++round) {
+        const std::string pool = round % 3 ? "ACGTNacgtn-.\n\r >;RYSWKMBDHVXZ" : "";
+        for (auto &b : bytes)
+            b = pool.empty() ? std::uint8_t(rng()) : std::uint8_t(pool[rng() % pool.size()]);
+        if (round % 4 == 1) bytes[rng() % bytes.size()] = "EFILPQefilpq*"[rng() % 13];
+        const std::size_t n = round < 100 ? std::size_t(round) : rng() % bytes.size();
+        EXPECT_EQ(engine::has_protein_letter(aa_only, bytes.data(), n),
+                  engine::looks_like_protein(engine::_MAP_AA_ONLY, bytes.data(), n))
+            << "round " << round;
     }
 }
 
