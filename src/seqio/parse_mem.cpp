@@ -55,33 +55,47 @@ const char *next_fastq_start(const char *p, const char *end) {
 
 // ---- growable chunk buffers ----------------------------------------------
 
-// Chunk buffers reach hundreds of megabytes and are written once from start
-// to end; asking for huge pages turns one page fault per 4 KB into one per
-// 2 MB, which is most of the parse time on machines where faults are
-// expensive. Only a hint: the kernel may ignore it.
+// Chunk buffers reach hundreds of megabytes and are written once, front to
+// back. With 4 KB pages their first-touch faults cost more than the parsing
+// itself, so a large buffer is asked to be backed by huge pages. Growing
+// such a buffer in place would remap it and split its huge pages, so a large
+// one grows into a fresh reservation instead: the copy of what it holds is
+// cheaper than the faults it avoids. The hint may be ignored by the kernel.
 constexpr std::int64_t HUGE_PAGE_HINT_BYTES = std::int64_t{4} << 20;
 constexpr std::uintptr_t PAGE_BYTES = 4096;
 
 void advise_huge_pages(void *p, std::int64_t bytes) {
-    if (bytes < HUGE_PAGE_HINT_BYTES) return;
     const auto begin = reinterpret_cast<std::uintptr_t>(p);
     const std::uintptr_t first = (begin + PAGE_BYTES - 1) & ~(PAGE_BYTES - 1);
     const std::uintptr_t last = (begin + static_cast<std::uintptr_t>(bytes)) & ~(PAGE_BYTES - 1);
-    madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+    if (last > first) madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
 }
 
-// Grows `buf` to hold `needed` elements: the capacity is raised to
-// CHUNK_MIN_CAP, then doubled until it suffices.
+// A buffer of `bytes` holding the first `used` bytes of `old`, which is
+// released on success and kept on failure.
+void *regrow(void *old, std::int64_t used, std::int64_t bytes) {
+    if (bytes < HUGE_PAGE_HINT_BYTES) return mem_realloc(old, static_cast<std::size_t>(bytes));
+    void *fresh = mem_alloc(static_cast<std::size_t>(bytes));
+    if (!fresh) return nullptr;
+    advise_huge_pages(fresh, bytes);
+    if (used > 0) std::memcpy(fresh, old, static_cast<std::size_t>(used));
+    mem_free(old);
+    return fresh;
+}
+
+// Grows `buf`, of which `used` elements are in use, to hold `needed`
+// elements: the capacity is raised to CHUNK_MIN_CAP, then doubled until it
+// suffices.
 template <class T>
-bool ensure_capacity(T *&buf, std::int64_t &cap, std::int64_t needed) {
+bool ensure_capacity(T *&buf, std::int64_t &cap, std::int64_t used, std::int64_t needed) {
     if (needed <= cap) return true;
     std::int64_t grown = std::max(cap, CHUNK_MIN_CAP);
     while (grown < needed) grown *= 2;
-    void *p = mem_realloc(buf, static_cast<std::size_t>(grown) * sizeof(T));
+    constexpr auto size = static_cast<std::int64_t>(sizeof(T));
+    void *p = regrow(buf, used * size, grown * size);
     if (!p) return false;
     buf = static_cast<T *>(p);
     cap = grown;
-    advise_huge_pages(p, grown * static_cast<std::int64_t>(sizeof(T)));
     return true;
 }
 
@@ -89,9 +103,9 @@ bool ensure_capacity(T *&buf, std::int64_t &cap, std::int64_t needed) {
 bool ensure_record_slot(chunk_out &c) {
     if (c.n_recs < c.rec_cap) return true;
     const std::int64_t grown = c.rec_cap ? 2 * c.rec_cap : CHUNK_MIN_CAP;
-    const auto bytes = static_cast<std::size_t>(grown) * sizeof(std::int32_t);
+    const std::int64_t bytes = grown * std::int64_t{sizeof(std::int32_t)};
     for (std::int32_t **array : {&c.lens, &c.prot, &c.nm_sizes}) {
-        void *p = mem_realloc(*array, bytes);
+        void *p = regrow(*array, c.n_recs * std::int64_t{sizeof(std::int32_t)}, bytes);
         if (!p) return false;
         *array = static_cast<std::int32_t *>(p);
     }
@@ -189,7 +203,7 @@ const char *ChunkParser::fastq_record(const char *a) {
 // Copies raw sequence bytes into seq_tmp at `at`.
 bool ChunkParser::append_raw(const char *bytes, std::int64_t at, std::int64_t n) {
     if (n == 0) return true;
-    if (!ensure_capacity(c_.seq_tmp, c_.seq_tmp_cap, at + n)) return fail();
+    if (!ensure_capacity(c_.seq_tmp, c_.seq_tmp_cap, at, at + n)) return fail();
     std::memcpy(c_.seq_tmp + at, bytes, static_cast<std::size_t>(n));
     return true;
 }
@@ -197,14 +211,14 @@ bool ChunkParser::append_raw(const char *bytes, std::int64_t at, std::int64_t n)
 // Converts a whole sequence line from the text into seq_tmp.
 bool ChunkParser::convert_line(const Line &line, const LetterConverter &table) {
     const std::int64_t n = line.end - line.begin;
-    if (!ensure_capacity(c_.seq_tmp, c_.seq_tmp_cap, n)) return fail();
+    if (!ensure_capacity(c_.seq_tmp, c_.seq_tmp_cap, 0, n)) return fail();
     table.convert(reinterpret_cast<const std::uint8_t *>(line.begin), static_cast<std::size_t>(n), c_.seq_tmp);
     return true;
 }
 
 // Exactly seq_len values: the quality line cut or padded with zeros.
 bool ChunkParser::append_quals(const char *qual, std::int64_t qual_len, std::int64_t seq_len) {
-    if (!ensure_capacity(c_.q_buf, c_.q_cap, c_.q_len + seq_len)) return fail();
+    if (!ensure_capacity(c_.q_buf, c_.q_cap, c_.q_len, c_.q_len + seq_len)) return fail();
     std::uint8_t *out = c_.q_buf + c_.q_len;
     const std::int64_t kept = std::min(qual_len, seq_len);
     if (kept > 0) std::memcpy(out, qual, static_cast<std::size_t>(kept));
@@ -223,8 +237,8 @@ bool ChunkParser::append_record(const Line &header, std::int64_t seq_len, std::i
         return false;
     }
     const std::int64_t packed = packed_bytes64(seq_len);
-    if (!ensure_capacity(c_.pk_buf, c_.pk_cap, c_.pk_len + packed + 1)) return fail();
-    if (!ensure_capacity(c_.nm_buf, c_.nm_cap, c_.nm_len + name_len + 1)) return fail();
+    if (!ensure_capacity(c_.pk_buf, c_.pk_cap, c_.pk_len, c_.pk_len + packed + 1)) return fail();
+    if (!ensure_capacity(c_.nm_buf, c_.nm_cap, c_.nm_len, c_.nm_len + name_len + 1)) return fail();
     if (!ensure_record_slot(c_)) return fail();
     pack5_fast(c_.seq_tmp, static_cast<std::size_t>(seq_len), c_.pk_buf + c_.pk_len);
     c_.pk_len += packed;

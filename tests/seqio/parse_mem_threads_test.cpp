@@ -560,7 +560,10 @@ TEST_F(ParseMem, EveryFailedReservationGivesMinusOneAndWritesNothing) {
         fasta += ">read" + std::to_string(r) + "\n" + seq + "\n" + seq + "\n";
     }
     fasta += ">long\n" + std::string(9000, 'A') + "\n";
-    for (const auto &[text_case, fmt_case] : {std::pair{fastq, FASTQ}, std::pair{fasta, FASTA}})
+    // Buffers beyond a few megabytes grow into fresh reservations.
+    const std::string huge_record = ">huge\n" + std::string(std::size_t{5} << 20, 'C') + "\n";
+    for (const auto &[text_case, fmt_case] :
+         {std::pair{fastq, FASTQ}, std::pair{fasta, FASTA}, std::pair{huge_record, FASTA}})
         for (int threads : {1, 3}) {
             const std::string &text = text_case;  // named copies: lambdas cannot capture bindings
             const int fmt = fmt_case;
