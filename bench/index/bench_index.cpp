@@ -7,6 +7,7 @@
 //                                          its size (for timing whole runs)
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "map/index.h"
 
 namespace {
 
@@ -175,6 +177,53 @@ void BM_IndexBuild(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(ref.codes.size()));
 }
 BENCHMARK(BM_IndexBuild)->Arg(0)->Arg(50)->Unit(benchmark::kMillisecond);
+
+// Lookups of the runs of read minimizers: the hashes of every minimizer of
+// the reference in a shuffled order (each present at least once), plus as
+// many absent ones, the mix a mapped read with errors produces.
+// The two plain binary searches, for comparison.
+engine::HashRun bisected_run(const bio_index_t *idx, std::uint64_t h) {
+    std::int64_t lo = 0, hi = idx->n_min;
+    while (lo < hi) {
+        const std::int64_t mid = (lo + hi) / 2;
+        if (idx->min_hash[mid] < h) lo = mid + 1; else hi = mid;
+    }
+    const std::int64_t first = lo;
+    hi = idx->n_min;
+    while (lo < hi) {
+        const std::int64_t mid = (lo + hi) / 2;
+        if (idx->min_hash[mid] <= h) lo = mid + 1; else hi = mid;
+    }
+    return engine::HashRun{first, lo};
+}
+
+template <engine::HashRun (*Lookup)(const bio_index_t *, std::uint64_t)>
+void BM_HashRunLookup(benchmark::State &state) {
+    const Reference &ref = reference();
+    const auto len = static_cast<std::int64_t>(ref.codes.size());
+    bio_index_t *idx = bio_index_build(ref.codes.data(), len, 15, 10, 0, ref.offsets.data(),
+                                       ref.lengths.data(),
+                                       static_cast<std::int32_t>(ref.offsets.size()));
+    std::vector<std::uint64_t> probes;
+    std::mt19937_64 rng(3);
+    for (std::int64_t i = 0; i < bio_index_n_minimizers(idx); i += 4) {
+        probes.push_back(idx->min_hash[i]);
+        probes.push_back(rng() & ((std::uint64_t{1} << 30) - 1));
+    }
+    std::shuffle(probes.begin(), probes.end(), rng);
+    std::int64_t total = 0;
+    for (auto _ : state) {
+        for (std::uint64_t h : probes) {
+            const engine::HashRun run = Lookup(idx, h);
+            total += run.hi - run.lo;
+        }
+        benchmark::DoNotOptimize(total);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(probes.size()));
+    bio_index_free(idx);
+}
+BENCHMARK(BM_HashRunLookup<engine::index_hash_run>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HashRunLookup<bisected_run>)->Unit(benchmark::kMillisecond);
 
 // Both selections must agree on the reference before their speeds mean
 // anything.

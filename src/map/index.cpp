@@ -14,20 +14,60 @@
 
 namespace engine {
 
+namespace {
+
+// First entry of [lo, hi) whose hash is not less than h (is_lower) or
+// greater than h.
+std::int64_t bisect(const std::uint64_t *hash, std::int64_t lo, std::int64_t hi, std::uint64_t h,
+                    bool is_lower) {
+    while (lo < hi) {
+        const std::int64_t mid = (lo + hi) / 2;
+        const bool before = is_lower ? hash[mid] < h : hash[mid] <= h;
+        if (before) lo = mid + 1; else hi = mid;
+    }
+    return lo;
+}
+
+// First entry from `first` on whose hash is greater than h, where
+// hash[first - 1] < h if first > 0. Runs are short, so the end is found by
+// doubling steps from the run's start, which stay within a cache line or two,
+// and then bisecting the last step; the result is that of bisecting
+// [first, n).
+std::int64_t run_end(const std::uint64_t *hash, std::int64_t n, std::int64_t first,
+                     std::uint64_t h) {
+    std::int64_t lo = first, step = 1;
+    while (lo < n && hash[lo] == h) {
+        lo += step;
+        step *= 2;
+    }
+    // The last step went from lo - step / 2, still in the run, past its end.
+    const std::int64_t from = lo == first ? first : lo - step / 2 + 1;
+    return bisect(hash, from, lo < n ? lo : n, h, false);
+}
+
+}  // namespace
+
+// First entry whose hash is not less than h: the same entry as bisecting
+// [0, n), by halving without branches (the next read is chosen with a
+// conditional move and both candidates are fetched ahead), since which half
+// holds a random hash cannot be predicted.
+std::int64_t run_start(const std::uint64_t *hash, std::int64_t n, std::uint64_t h) {
+    if (n == 0) return 0;
+    const std::uint64_t *base = hash;
+    std::int64_t len = n;
+    while (len > 1) {
+        const std::int64_t half = len / 2;
+        __builtin_prefetch(base + half / 2);
+        __builtin_prefetch(base + half + half / 2);
+        base = base[half] < h ? base + half : base;
+        len -= half;
+    }
+    return (base - hash) + (*base < h);
+}
+
 HashRun index_hash_run(const bio_index_t *idx, std::uint64_t h) {
-    const std::uint64_t *hash = idx->min_hash;
-    std::int64_t lo = 0, hi = idx->n_min;
-    while (lo < hi) {  // first entry not less than h
-        const std::int64_t mid = (lo + hi) / 2;
-        if (hash[mid] < h) lo = mid + 1; else hi = mid;
-    }
-    const std::int64_t first = lo;
-    hi = idx->n_min;
-    while (lo < hi) {  // first entry greater than h
-        const std::int64_t mid = (lo + hi) / 2;
-        if (hash[mid] <= h) lo = mid + 1; else hi = mid;
-    }
-    return HashRun{first, lo};
+    const std::int64_t first = run_start(idx->min_hash, idx->n_min, h);
+    return HashRun{first, run_end(idx->min_hash, idx->n_min, first, h)};
 }
 
 std::int32_t index_ref_of(const bio_index_t *idx, std::int64_t x) {

@@ -260,8 +260,10 @@ TEST(IndexBuild, NoSequenceTable) {
 
 TEST(IndexLookup, HashRunMatchesLinearScan) {
     std::mt19937_64 rng(707);
-    for (int round = 0; round < 20; ++round) {
-        const Codes ref = reference_with_repeats(rng, 2000 + rng() % 3000, 10);
+    for (int round = 0; round < 30; ++round) {
+        // Tiny indexes (one entry, two, ...) first, then larger ones.
+        const std::size_t len = round < 10 ? 16 + 2 * round : 2000 + rng() % 3000;
+        const Codes ref = reference_with_repeats(rng, len, 10);
         const Index idx = build(ref, 6 + static_cast<int>(rng() % 10), 3, 0, one_sequence(ref.size()));
         ASSERT_TRUE(idx);
         const auto entries = entries_of(idx.get());
