@@ -22,24 +22,25 @@ DEC=$B/bench/tools/bench_tools_decompress
 compress_copies() { # $1 = plain file
   local f=$1 base
   base=$W/$(basename "$1")
-  [ -s "$base.gz" ] || gzip -6 -c "$f" >"$base.gz"
-  [ -s "$base.bgz" ] || python3 -c "import sys; sys.path.insert(0, 'tests/tools'); import tool_checks as t; t.write_bgzf(open(sys.argv[1], 'rb').read(), sys.argv[2])" "$f" "$base.bgz"
+  [ -s "$base.gz" ] || { gzip -1 -c "$f" >"$base.gz.tmp" && mv "$base.gz.tmp" "$base.gz"; }
+  [ -s "$base.bgz" ] || /usr/bin/python3 -c "import sys; sys.path.insert(0, 'tests/tools'); import tool_checks as t; t.write_bgzf(open(sys.argv[1], 'rb').read(), sys.argv[2])" "$f" "$base.bgz"
 }
 compress_copies "$DATA/parse/big.fastq"
 compress_copies "$DATA/P/short.fq"
 
-# median wall seconds and peak RSS (MB) of a command, output discarded
+# Median wall seconds, median CPU seconds (user + system; steadier than wall
+# time on a shared machine) and peak RSS (MB) of a command, output discarded.
 measure() {
   local label=$1; shift
-  local times=() rss=0
+  local walls=() cpus=() rss=0
   for _ in $(seq "$REPEATS"); do
-    /usr/bin/time -f "%e %M" -o /tmp/bench-tools-time "$@" >/dev/null
-    read -r t m </tmp/bench-tools-time
-    times+=("$t"); rss=$m
+    /usr/bin/time -f "%e %U %S %M" -o /tmp/bench-tools-time "$@" >/dev/null
+    read -r t u s m </tmp/bench-tools-time
+    walls+=("$t"); cpus+=("$(echo "$u + $s" | bc)"); rss=$m
   done
-  local med
-  med=$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-  printf '%-42s %8.2f s %8d MB\n' "$label" "$med" "$((rss / 1024))"
+  median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+  printf '%-42s wall %7.2f s  cpu %7.2f s  rss %6d MB\n' "$label" "$(median "${walls[@]}")" \
+    "$(median "${cpus[@]}")" "$((rss / 1024))"
 }
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
@@ -47,6 +48,9 @@ echo "== decompression of big.fastq.gz ($(du -h "$W/big.fastq.gz" | cut -f1)) in
 "$DEC" "$W/big.fastq.gz" zlib "$REPEATS"
 "$DEC" "$W/big.fastq.gz" libdeflate "$REPEATS"
 measure "gzip -dc (peer)" gzip -dc "$W/big.fastq.gz"
+echo "== decompression of big.fastq.bgz ($(du -h "$W/big.fastq.bgz" | cut -f1)), block by block"
+"$DEC" "$W/big.fastq.bgz" bgzf-zlib "$REPEATS"
+"$DEC" "$W/big.fastq.bgz" bgzf-libdeflate "$REPEATS"
 
 echo "== stats on big.fastq (1 GB), 2 threads"
 measure "bioeng stats plain" "$BIOENG" stats -t 2 "$DATA/parse/big.fastq"
