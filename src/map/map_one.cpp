@@ -67,7 +67,7 @@ struct AlignBuffers {
     std::int32_t read_strand = -1;  // orientation held in `read`, -1 none yet
 };
 
-bool sample_read(const bio_index_t *idx, const std::uint8_t *seq, std::int32_t qlen,
+bool sample_minimizers(const bio_index_t *idx, const std::uint8_t *seq, std::int32_t qlen,
                  ReadMinimizers &m) {
     const auto n = static_cast<std::size_t>(qlen - idx->k + 1);
     if (!m.hash.allocate(n) || !m.pos.allocate(n) || !m.strand.allocate(n)) return false;
@@ -300,7 +300,7 @@ std::int32_t _map_one(const bio_index_t *idx, const std::uint8_t *seq, std::int3
     StrandAnchors anchors;
     {
         ReadMinimizers mins;
-        if (!sample_read(idx, seq, qlen, mins)) return -1;
+        if (!sample_minimizers(idx, seq, qlen, mins)) return -1;
         if (!reserve_anchors(locate_runs(idx, mins), anchors)) return -1;
         collect_anchors(idx, mins, anchors);
     }

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Read mapping throughput, peak memory and accuracy of `bioeng map` against
+# Debian's minimap2 (same k and w; with and without base-level alignment,
+# -c), all in the same run, on the simulated E. coli sets of
+# /work/shared/bench/make-data.sh.
+#
+#   bench/map/run.sh [BUILD_DIR] [REPEATS]
+#
+# Every configuration runs REPEATS times; the median wall time is reported.
+# Reads per second are given over the whole run and over mapping alone (the
+# run minus the median time of the same command on a single read, which is
+# mostly reading the reference and building the index).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+BUILD=${1:-build-mapping}
+REPEATS=${2:-3}
+DATA=${DATA:-/work/bench-data}
+BIOENG=$BUILD/tools/bioeng
+EVAL=/work/shared/bench/eval_paf.py
+REF=$DATA/P/ref.fa
+K=15
+W=10
+[[ -x $BIOENG ]] || { echo "build $BIOENG first (cmake --build $BUILD)" >&2; exit 1; }
+[[ -s $REF ]] || { echo "no data in $DATA (run make-data.sh)" >&2; exit 1; }
+command -v minimap2 >/dev/null || apt-get install -y minimap2 >/dev/null
+
+OUT=$(mktemp -d /tmp/bench-map.XXXX)
+trap 'rm -rf "$OUT"' EXIT
+
+# wall seconds and peak resident kB of one run; PAF in $OUT/last.paf
+measure() {
+  /usr/bin/time -o "$OUT/time" -f "%e %M" "$@" > "$OUT/last.paf" 2> "$OUT/stderr" ||
+    { cat "$OUT/stderr" >&2; exit 1; }
+  cat "$OUT/time"
+}
+
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+# label reads threads command...
+bench() {
+  local label=$1 reads=$2 threads=$3
+  shift 3
+  local n one full mem
+  n=$(awk 'END {print NR / 4}' "$reads")
+  head -4 "$reads" > "$OUT/one.fq"
+  one=$(for ((r = 0; r < REPEATS; r++)); do measure "$@" "$REF" "$OUT/one.fq" | cut -d' ' -f1; done | median)
+  : > "$OUT/walls"
+  : > "$OUT/mems"
+  for ((r = 0; r < REPEATS; r++)); do
+    read -r wall kb < <(measure "$@" "$REF" "$reads")
+    echo "$wall" >> "$OUT/walls"
+    echo "$kb" >> "$OUT/mems"
+  done
+  full=$(median < "$OUT/walls")
+  mem=$(sort -g "$OUT/mems" | tail -1)
+  local acc
+  acc=$(python3 "$EVAL" "$DATA/P/$(basename "$reads" .fq).truth.tsv" "$OUT/last.paf" --tsv |
+        cut -f3-6 | tr '\t' ' ')
+  printf "%-14s %-6s %2d  %8.2f %8.2f %10.0f %10.0f %8.1f  %s\n" "$label" "$(basename "$reads" .fq)" \
+    "$threads" "$full" "$one" "$(echo "$n / $full" | bc -l)" \
+    "$(echo "$n / ($full - $one)" | bc -l)" "$(echo "$mem / 1024" | bc -l)" "$acc"
+}
+
+echo "# $(date -u +%FT%TZ) $(nproc) cores; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "# $(minimap2 --version | sed 's/^/minimap2 /'); bioeng from $BUILD ($(git rev-parse --short HEAD))"
+echo "# accuracy: fractions of all reads mapped, primary correct, primary mapq>=10; precision at mapq>=10"
+printf "%-14s %-6s %2s  %8s %8s %10s %10s %8s  %s\n" tool reads thr wall_s one_s reads/s map_reads/s peak_MB "mapped correct q10 q10_prec"
+for reads in "$DATA/P/long.fq" "$DATA/P/short.fq"; do
+  for t in 1 2; do
+    bench bioeng "$reads" "$t" "$BIOENG" map -t "$t" -k $K -w $W
+    bench minimap2-c "$reads" "$t" minimap2 -t "$t" -k $K -w $W -c
+    bench minimap2 "$reads" "$t" minimap2 -t "$t" -k $K -w $W
+  done
+done
