@@ -39,7 +39,7 @@ import json, os, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
 med = {b["run_name"].replace("/real_time", ""): b for b in runs if b.get("aggregate_name") == "median"}
 size = {"fastq": os.path.getsize(sys.argv[2]), "fasta": os.path.getsize(sys.argv[3])}
-print(f"{'benchmark':<14}{'real ms':>9}{'cpu ms':>9}{'MB/s real':>11}{'MB/s cpu':>10}{'x kseq real':>13}{'x kseq cpu':>12}")
+print(f"{'benchmark':<18}{'real ms':>9}{'cpu ms':>9}{'MB/s real':>11}{'MB/s cpu':>10}{'x kseq real':>13}{'x kseq cpu':>12}")
 for fmt in ("fastq", "fasta"):
     peer = med.get(f"kseq/{fmt}")
     for kind in ("next", "next-detect", "batch", "kseq"):
@@ -49,6 +49,6 @@ for fmt in ("fastq", "fasta"):
         mb = size[fmt] / 1e6
         real, cpu = b["real_time"], b["cpu_time"]
         ratio = (f"{peer['real_time'] / real:13.2f}{peer['cpu_time'] / cpu:12.2f}" if peer else "")
-        print(f"{kind + '/' + fmt:<14}{real:9.0f}{cpu:9.0f}{mb / real * 1e3:11.0f}{mb / cpu * 1e3:10.0f}{ratio}")
+        print(f"{kind + '/' + fmt:<18}{real:9.0f}{cpu:9.0f}{mb / real * 1e3:11.0f}{mb / cpu * 1e3:10.0f}{ratio}")
 PY
 rm -f "$out"
