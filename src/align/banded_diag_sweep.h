@@ -37,9 +37,12 @@ struct BandedCall {
 };
 
 // Traceback codes stored by anti-diagonal: anti-diagonal d owns `stride`
-// consecutive slots, and cell (i, d - i) sits at slot i - lo(d) of them. The cells of one anti-diagonal are thus adjacent, so a block of
-// cells writes its codes with one vector store, and the sweep writes memory
-// front to back. No anti-diagonal holds more than min(w, n, m) + 1 cells.
+// consecutive slots, and cell (i, d - i) sits at slot i - lo(d) of them.
+// The cells of one anti-diagonal are thus adjacent, so a block of cells
+// writes its codes with one vector store (row by row they would take one
+// byte store per cell, 2w - 1 bytes apart), and the sweep writes memory
+// front to back. No anti-diagonal holds more than min(w, n, m) + 1 cells,
+// so the slot count stays close to one per band cell.
 class DiagTracebackLayout {
 public:
     DiagTracebackLayout(std::int64_t n, std::int64_t m, std::int64_t w)
@@ -126,12 +129,16 @@ struct DiagonalView {
 };
 
 // Cells first..last of anti-diagonal v.d one at a time (all with i >= 1 and
-// j >= 1).
-// Kept out of line: inlined into the sweep, the loop would share registers
-// with everything the sweep keeps live and spill its invariants.
+// j >= 1). Kept out of line: inlined into the sweep, the loop would share
+// registers with everything the sweep keeps live and spill its invariants.
+// Kept scalar: this loop is the whole fill of nw_banded_diag, the plain
+// reference the vector kernels are checked against; computing cells many at
+// a time is the kernels' job, and the compiler's own vectorisation would
+// blur that line.
 template <class Score>
-[[gnu::noinline, gnu::optimize("no-tree-vectorize")]] void fill_single_cells(const BandedCall &call, const DiagonalView<Score> &v,
-                                         std::int64_t first, std::int64_t last, Score marker) {
+[[gnu::noinline, gnu::optimize("no-tree-vectorize")]] void fill_single_cells(
+    const BandedCall &call, const DiagonalView<Score> &v, std::int64_t first, std::int64_t last,
+    Score marker) {
     // Locals, so the byte stores of codes (which may alias anything) do not
     // make the compiler reload the call's fields for every cell.
     const std::uint8_t *const a = call.seq_a;
