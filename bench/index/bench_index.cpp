@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <iterator>
 #include <random>
 #include <string>
@@ -97,8 +98,9 @@ std::int64_t rescanning_minimizers(const std::uint8_t *seq, std::int64_t len, in
     const std::int64_t n = len - k + 1;
     if (n <= 0) return 0;
     const std::uint64_t mask = k == 32 ? ~0ull : (1ull << (2 * k)) - 1;
-    std::vector<std::uint64_t> value(n);
-    std::vector<std::uint8_t> strand(n);
+    // Uninitialised, as malloc gives them: the scan writes every entry.
+    const std::unique_ptr<std::uint64_t[]> value(new std::uint64_t[n]);
+    const std::unique_ptr<std::uint8_t[]> strand(new std::uint8_t[n]);
     std::uint64_t fwd = 0, rc = 0;
     std::int32_t run = 0;
     for (std::int64_t i = 0; i < len; ++i) {
