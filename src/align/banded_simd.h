@@ -21,6 +21,11 @@ inline constexpr std::int32_t kI16HighestScore = 32767;
 bool banded_scores_fit_i16(std::int32_t len_a, std::int32_t len_b, std::int32_t match,
                            std::int32_t mismatch, std::int32_t gap, std::int32_t band);
 
+// The choice of nw_banded_diag_simd: the 16-bit kernel when neither length
+// exceeds kI16MaxLength and the scores provably fit, else the 32-bit one.
+bool banded_simd_picks_i16(std::int32_t len_a, std::int32_t len_b, std::int32_t match,
+                           std::int32_t mismatch, std::int32_t gap, std::int32_t band);
+
 std::int32_t _nw_banded_diag_simd_i16(const std::uint8_t *seq_a, std::int32_t len_a,
                                       const std::uint8_t *seq_b, std::int32_t len_b,
                                       const char *decode, std::int32_t match,

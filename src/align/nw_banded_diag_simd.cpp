@@ -33,6 +33,12 @@ bool banded_scores_fit_i16(std::int32_t len_a, std::int32_t len_b, std::int32_t 
            highest_score + best_column <= kI16HighestScore;
 }
 
+bool banded_simd_picks_i16(std::int32_t len_a, std::int32_t len_b, std::int32_t match,
+                           std::int32_t mismatch, std::int32_t gap, std::int32_t band) {
+    return len_a <= kI16MaxLength && len_b <= kI16MaxLength &&
+           banded_scores_fit_i16(len_a, len_b, match, mismatch, gap, band);
+}
+
 }  // namespace engine
 
 ENGINE_EXPORT std::int32_t nw_banded_diag_simd(const std::uint8_t *seq_a, std::int32_t len_a,
@@ -43,9 +49,9 @@ ENGINE_EXPORT std::int32_t nw_banded_diag_simd(const std::uint8_t *seq_a, std::i
                                                std::int32_t *score, std::int32_t *n_match,
                                                std::int32_t *n_mismatch, std::int32_t *n_gap) {
     using namespace engine;
-    const bool use_i16 = len_a <= kI16MaxLength && len_b <= kI16MaxLength &&
-                         banded_scores_fit_i16(len_a, len_b, match, mismatch, gap, band);
-    const auto kernel = use_i16 ? _nw_banded_diag_simd_i16 : _nw_banded_diag_simd_i32;
+    const auto kernel = banded_simd_picks_i16(len_a, len_b, match, mismatch, gap, band)
+                            ? _nw_banded_diag_simd_i16
+                            : _nw_banded_diag_simd_i32;
     return kernel(seq_a, len_a, seq_b, len_b, decode, match, mismatch, gap, band, out_a, out_b,
                   score, n_match, n_mismatch, n_gap);
 }

@@ -95,8 +95,13 @@ TEST(BandedSimd, LongWindowsWithMappingSettings) {
 }
 
 TEST(BandedSimdSelection, LengthEdges) {
-    EXPECT_TRUE(banded_scores_fit_i16(12000, 12000, 2, -1, -2, 64));
-    EXPECT_EQ(engine::kI16MaxLength, 12000);
+    using engine::banded_simd_picks_i16;
+    EXPECT_TRUE(banded_simd_picks_i16(12000, 12000, 2, -1, -2, 64));
+    EXPECT_TRUE(banded_simd_picks_i16(12000, 0, 2, -1, -2, 64));
+    EXPECT_FALSE(banded_simd_picks_i16(12001, 12000, 2, -1, -2, 64));
+    EXPECT_FALSE(banded_simd_picks_i16(12000, 12001, 2, -1, -2, 64));
+    EXPECT_FALSE(banded_simd_picks_i16(12001, 3, 1, -1, -1, 0));
+    EXPECT_FALSE(banded_simd_picks_i16(300, 300, 2, -1, -200, 100));
     // Past 12,000 on either side the 32-bit kernel runs whatever the bound
     // says; both kernels agree there as long as the 16-bit range holds.
     std::mt19937 rng(8);
