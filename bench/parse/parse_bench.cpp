@@ -7,6 +7,7 @@
 //
 // Usage: parse_bench FILE fasta|fastq [repeats [only-contenders-containing]]
 #include <omp.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -49,7 +50,8 @@ struct Outputs {
         : names(text_len), packed(text_len), quals(text_len), name_offs(records + 1),
           packed_offs(records + 1), seq_lens(records), is_protein(records), qual_offs(records + 1),
           max_records(static_cast<std::int32_t>(records)) {
-        // Touch every page once so that no run pays the first-touch faults.
+        // Touch every page once so that no run pays the first-touch faults
+        // (the caller's buffers are reused from call to call).
         std::memset(names.data(), 1, names.size());
         std::memset(packed.data(), 1, packed.size());
         std::memset(quals.data(), 1, quals.size());
@@ -111,10 +113,22 @@ std::int64_t kseq_records(const std::vector<char> &text) {
 }
 #endif
 
-double seconds(const std::function<std::int64_t()> &run, std::int64_t *result) {
+// Processor time of the whole process (all threads, user and system).
+double cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+// Wall-clock seconds of one run; its processor seconds go to *cpu.
+double seconds(const std::function<std::int64_t()> &run, std::int64_t *result, double *cpu) {
+    const double cpu0 = cpu_seconds();
     const auto t0 = std::chrono::steady_clock::now();
     *result = run();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    *cpu = cpu_seconds() - cpu0;
+    return wall;
 }
 
 double median(std::vector<double> v) {
@@ -145,6 +159,7 @@ int main(int argc, char **argv) {
         std::function<std::int64_t()> run;
         std::vector<double> times;
         std::int64_t result = 0;
+        std::vector<double> cpu_times;
     };
     std::vector<Contender> contenders;
     contenders.push_back({"parse_mem 1 thread", [&] { return std::int64_t{parse_mem(text, fmt, 1, out)}; }, {}});
@@ -158,18 +173,28 @@ int main(int argc, char **argv) {
                                         [&](const Contender &c) { return !std::strstr(c.name, argv[4]); }),
                          contenders.end());
     if (contenders.empty()) return 2;
+    // Every other round runs the contenders in reverse order: on a virtual
+    // machine, memory released a few seconds earlier is slower to reserve
+    // again than memory released just before, which would otherwise favour
+    // whichever contender follows another that reserves much.
     for (int r = 0; r < repeats; ++r)
-        for (Contender &c : contenders) c.times.push_back(seconds(c.run, &c.result));
+        for (std::size_t i = 0; i < contenders.size(); ++i) {
+            Contender &c = contenders[r % 2 ? contenders.size() - 1 - i : i];
+            double cpu = 0;
+            c.times.push_back(seconds(c.run, &c.result, &cpu));
+            c.cpu_times.push_back(cpu);
+        }
 
     const double mb = static_cast<double>(text.size()) / 1e6;
     std::printf("%s: %.1f MB, %s, %d repeats, omp_get_max_threads %d\n", path, mb, argv[2], repeats,
                 omp_get_max_threads());
-    std::printf("%-24s %10s %10s %10s %12s\n", "contender", "records", "median s", "MB/s", "vs 1 thread");
+    std::printf("%-24s %10s %10s %10s %12s %10s\n", "contender", "records", "median s", "MB/s", "vs 1 thread",
+                "cpu s");
     const double base = median(contenders[0].times);
     for (const Contender &c : contenders) {
         const double t = median(c.times);
-        std::printf("%-24s %10lld %10.3f %10.0f %12.2f\n", c.name, static_cast<long long>(c.result), t, mb / t,
-                    base / t);
+        std::printf("%-24s %10lld %10.3f %10.0f %12.2f %10.3f\n", c.name, static_cast<long long>(c.result), t,
+                    mb / t, base / t, median(c.cpu_times));
     }
 #ifdef PARSE_BENCH_KSEQ
     if (contenders.size() < 4) return 0;
