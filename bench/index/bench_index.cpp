@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <iterator>
 #include <random>
 #include <string>
@@ -21,6 +20,8 @@
 
 #include "engine.h"
 #include "map/index.h"
+#include "map/minimizer_model.h"
+#include "seqio/codes.h"
 
 namespace {
 
@@ -28,16 +29,6 @@ struct Reference {
     std::vector<std::uint8_t> codes;
     std::vector<std::int64_t> offsets, lengths;
 };
-
-std::uint8_t code_of(char c) {
-    switch (c) {
-        case 'A': case 'a': return 0;
-        case 'C': case 'c': return 1;
-        case 'G': case 'g': return 2;
-        case 'T': case 't': case 'U': case 'u': return 3;
-        default: return 31;
-    }
-}
 
 // Whole file at once: the build is what is timed, not line reading.
 Reference read_fasta(const char *path) {
@@ -54,7 +45,7 @@ Reference read_fasta(const char *path) {
         } else if (c == '\n') {
             header = false;
         } else if (!header && c != '\r') {
-            ref.codes.push_back(code_of(c));
+            ref.codes.push_back(engine::_MAP_NT[static_cast<unsigned char>(c)]);
         }
     }
     if (!ref.offsets.empty()) ref.lengths.push_back(ref.codes.size() - ref.offsets.back());
@@ -79,66 +70,6 @@ const Reference &reference() {
     return ref;
 }
 
-// The selection as first described: hash every position, then find the
-// leftmost minimum of every window by scanning all w of its values.
-std::uint64_t plain_hash(std::uint64_t x, std::uint64_t m) {
-    x = (~x + (x << 21)) & m;
-    x = x ^ (x >> 24);
-    x = (x * 265) & m;
-    x = x ^ (x >> 14);
-    x = (x * 21) & m;
-    x = x ^ (x >> 28);
-    x = (x + (x << 31)) & m;
-    return x;
-}
-
-std::int64_t rescanning_minimizers(const std::uint8_t *seq, std::int64_t len, int k, int w,
-                                   std::uint64_t *out_hash, std::int64_t *out_pos,
-                                   std::uint8_t *out_strand) {
-    const std::int64_t n = len - k + 1;
-    if (n <= 0) return 0;
-    const std::uint64_t mask = k == 32 ? ~0ull : (1ull << (2 * k)) - 1;
-    // Uninitialised, as malloc gives them: the scan writes every entry.
-    const std::unique_ptr<std::uint64_t[]> value(new std::uint64_t[n]);
-    const std::unique_ptr<std::uint8_t[]> strand(new std::uint8_t[n]);
-    std::uint64_t fwd = 0, rc = 0;
-    std::int32_t run = 0;
-    for (std::int64_t i = 0; i < len; ++i) {
-        const std::uint8_t c = seq[i];
-        if (c < 4) {
-            fwd = ((fwd << 2) | c) & mask;
-            rc = (rc >> 2) | (std::uint64_t(3 - c) << (2 * k - 2));
-            if (run < k) ++run;
-        } else {
-            fwd = rc = 0;
-            run = 0;
-        }
-        if (i < k - 1) continue;
-        const std::int64_t p = i - k + 1;
-        if (run < k) {
-            value[p] = ~0ull;
-            strand[p] = 0;
-            continue;
-        }
-        const std::uint64_t hf = plain_hash(fwd, mask), hr = plain_hash(rc & mask, mask);
-        value[p] = hr < hf ? hr : hf;
-        strand[p] = hr < hf;
-    }
-    std::int64_t count = 0, last = -1;
-    for (std::int64_t s = 0; s + w <= n; ++s) {
-        std::int64_t j = s;
-        for (std::int64_t t = s + 1; t < s + w; ++t)
-            if (value[t] < value[j]) j = t;
-        if (j == last || value[j] == ~0ull) continue;
-        out_hash[count] = value[j];
-        out_pos[count] = j;
-        out_strand[count] = strand[j];
-        ++count;
-        last = j;
-    }
-    return count;
-}
-
 using Extract = std::int64_t (*)(const std::uint8_t *, std::int64_t, int, int, std::uint64_t *,
                                  std::int64_t *, std::uint8_t *);
 
@@ -159,7 +90,7 @@ void run_extraction(benchmark::State &state, Extract extract) {
 }
 
 void BM_MinimizersSliding(benchmark::State &state) { run_extraction(state, bio_minimizers); }
-void BM_MinimizersRescan(benchmark::State &state) { run_extraction(state, rescanning_minimizers); }
+void BM_MinimizersRescan(benchmark::State &state) { run_extraction(state, minimizer_model::rescanning_minimizers); }
 BENCHMARK(BM_MinimizersSliding)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MinimizersRescan)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 
@@ -236,7 +167,7 @@ bool selections_agree() {
     std::vector<std::int64_t> p1(len), p2(len);
     std::vector<std::uint8_t> s1(len), s2(len);
     const std::int64_t a = bio_minimizers(ref.codes.data(), len, 15, 10, h1.data(), p1.data(), s1.data());
-    const std::int64_t b = rescanning_minimizers(ref.codes.data(), len, 15, 10, h2.data(), p2.data(), s2.data());
+    const std::int64_t b = minimizer_model::rescanning_minimizers(ref.codes.data(), len, 15, 10, h2.data(), p2.data(), s2.data());
     return a == b && std::equal(h1.begin(), h1.begin() + a, h2.begin()) &&
            std::equal(p1.begin(), p1.begin() + a, p2.begin()) &&
            std::equal(s1.begin(), s1.begin() + a, s2.begin());

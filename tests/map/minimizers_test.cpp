@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "engine.h"
+#include "map/minimizer_model.h"
+#include "seqio/codes.h"
 #include "support/allocation_failure.h"
 
 namespace {
-
-constexpr std::uint64_t INVALID = ~std::uint64_t{0};
 
 struct Minimizers {
     std::vector<std::uint64_t> hash;
@@ -31,72 +31,16 @@ std::ostream &operator<<(std::ostream &os, const Minimizers &m) {
     return os;
 }
 
-// Reference model: the hash, the per-position values and a full rescan of
-// every window, written as plainly as possible.
-std::uint64_t model_hash(std::uint64_t x, std::uint64_t m) {
-    x = (~x + (x << 21)) & m;
-    x = x ^ (x >> 24);
-    x = (x * 265) & m;
-    x = x ^ (x >> 14);
-    x = (x * 21) & m;
-    x = x ^ (x >> 28);
-    x = (x + (x << 31)) & m;
-    return x;
-}
-
 Minimizers model_minimizers(const std::vector<std::uint8_t> &seq, int k, int w) {
-    Minimizers out;
-    const std::int64_t len = static_cast<std::int64_t>(seq.size());
-    const std::int64_t n = len - k + 1;
-    if (n <= 0) return out;
-    const std::uint64_t mask = k == 32 ? ~std::uint64_t{0} : (std::uint64_t{1} << (2 * k)) - 1;
-    std::vector<std::uint64_t> value(n);
-    std::vector<std::uint8_t> strand(n);
-    std::uint64_t fwd = 0, rc = 0;
-    std::int64_t count = 0;
-    for (std::int64_t i = 0; i < len; ++i) {
-        const std::uint64_t c = seq[i];
-        if (c < 4) {
-            fwd = ((fwd << 2) | c) & mask;
-            rc = (rc >> 2) | ((3 - c) << (2 * k - 2));
-            ++count;
-        } else {
-            fwd = rc = 0;
-            count = 0;
-        }
-        if (i < k - 1) continue;
-        const std::int64_t p = i - k + 1;
-        if (count < k) {
-            value[p] = INVALID;
-            strand[p] = 0;
-            continue;
-        }
-        const std::uint64_t hf = model_hash(fwd, mask);
-        const std::uint64_t hr = model_hash(rc & mask, mask);
-        value[p] = hr < hf ? hr : hf;
-        strand[p] = hr < hf ? 1 : 0;
-    }
-    auto emit = [&](std::int64_t j) {
-        out.hash.push_back(value[j]);
-        out.pos.push_back(j);
-        out.strand.push_back(strand[j]);
-    };
-    if (w > n) {
-        std::int64_t best = 0;
-        for (std::int64_t j = 1; j < n; ++j)
-            if (value[j] < value[best]) best = j;
-        if (value[best] != INVALID) emit(best);
-        return out;
-    }
-    std::int64_t last = -1;
-    for (std::int64_t s = 0; s + w <= n; ++s) {
-        std::int64_t j = s;
-        for (std::int64_t t = s + 1; t < s + w; ++t)
-            if (value[t] < value[j]) j = t;
-        if (j == last || value[j] == INVALID) continue;
-        emit(j);
-        last = j;
-    }
+    const std::size_t cap = seq.size() + 1;
+    Minimizers out{std::vector<std::uint64_t>(cap), std::vector<std::int64_t>(cap),
+                   std::vector<std::uint8_t>(cap)};
+    const std::int64_t count = minimizer_model::rescanning_minimizers(
+        seq.data(), static_cast<std::int64_t>(seq.size()), k, w, out.hash.data(), out.pos.data(),
+        out.strand.data());
+    out.hash.resize(count);
+    out.pos.resize(count);
+    out.strand.resize(count);
     return out;
 }
 
@@ -135,15 +79,7 @@ Minimizers library_minimizers(const std::vector<std::uint8_t> &seq, int k, int w
 
 std::vector<std::uint8_t> codes(const std::string &letters) {
     std::vector<std::uint8_t> out;
-    for (char c : letters) {
-        switch (c) {
-            case 'A': out.push_back(0); break;
-            case 'C': out.push_back(1); break;
-            case 'G': out.push_back(2); break;
-            case 'T': out.push_back(3); break;
-            default: out.push_back(31); break;
-        }
-    }
+    for (char c : letters) out.push_back(engine::_MAP_NT[static_cast<unsigned char>(c)]);
     return out;
 }
 
@@ -153,7 +89,7 @@ Minimizers expected(std::vector<std::uint64_t> hash, std::vector<std::int64_t> p
 }
 
 TEST(Minimizers, SingleBaseHashes) {
-    for (std::uint64_t x = 0; x < 4; ++x) EXPECT_EQ(model_hash(x, 3), 3 - x);
+    for (std::uint64_t x = 0; x < 4; ++x) EXPECT_EQ(minimizer_model::hash(x, 3), 3 - x);
     // Each base against its complement: A and C take the reverse strand.
     EXPECT_EQ(library_minimizers(codes("ACGT"), 1, 1),
               expected({0, 1, 1, 0}, {0, 1, 2, 3}, {1, 1, 0, 0}));
@@ -161,7 +97,9 @@ TEST(Minimizers, SingleBaseHashes) {
 
 TEST(Minimizers, HomopolymerWritesEachWindowsFirstPosition) {
     EXPECT_EQ(library_minimizers(codes("AAAAAA"), 2, 3),
-              expected({model_hash(15, 15), model_hash(15, 15), model_hash(15, 15)}, {0, 1, 2},
+              expected({minimizer_model::hash(15, 15), minimizer_model::hash(15, 15),
+                        minimizer_model::hash(15, 15)},
+                       {0, 1, 2},
                        {1, 1, 1}));
 }
 
