@@ -33,8 +33,8 @@ std::int64_t bisect(const std::uint64_t *hash, std::int64_t lo, std::int64_t hi,
 // doubling steps from the run's start, which stay within a cache line or two,
 // and then bisecting the last step; the result is that of bisecting
 // [first, n).
-std::int64_t run_end(const std::uint64_t *hash, std::int64_t n, std::int64_t first,
-                     std::uint64_t h) {
+std::int64_t hash_run_end(const std::uint64_t *hash, std::int64_t n, std::int64_t first,
+                          std::uint64_t h) {
     std::int64_t lo = first, step = 1;
     while (lo < n && hash[lo] == h) {
         lo += step;
@@ -45,13 +45,11 @@ std::int64_t run_end(const std::uint64_t *hash, std::int64_t n, std::int64_t fir
     return bisect(hash, from, lo < n ? lo : n, h, false);
 }
 
-}  // namespace
-
 // First entry whose hash is not less than h: the same entry as bisecting
 // [0, n), by halving without branches (the next read is chosen with a
 // conditional move and both candidates are fetched ahead), since which half
 // holds a random hash cannot be predicted.
-std::int64_t run_start(const std::uint64_t *hash, std::int64_t n, std::uint64_t h) {
+std::int64_t hash_run_start(const std::uint64_t *hash, std::int64_t n, std::uint64_t h) {
     if (n == 0) return 0;
     const std::uint64_t *base = hash;
     std::int64_t len = n;
@@ -65,9 +63,11 @@ std::int64_t run_start(const std::uint64_t *hash, std::int64_t n, std::uint64_t 
     return (base - hash) + (*base < h);
 }
 
+}  // namespace
+
 HashRun index_hash_run(const bio_index_t *idx, std::uint64_t h) {
-    const std::int64_t first = run_start(idx->min_hash, idx->n_min, h);
-    return HashRun{first, run_end(idx->min_hash, idx->n_min, first, h)};
+    const std::int64_t first = hash_run_start(idx->min_hash, idx->n_min, h);
+    return HashRun{first, hash_run_end(idx->min_hash, idx->n_min, first, h)};
 }
 
 std::int32_t index_ref_of(const bio_index_t *idx, std::int64_t x) {
@@ -114,7 +114,7 @@ bool sample_sorted(const std::uint8_t *ref, std::int64_t ref_len, std::int32_t k
 }
 
 // End of the run of equal hashes that starts at i.
-std::int64_t run_end(const min_rec_t *records, std::int64_t count, std::int64_t i) {
+std::int64_t record_run_end(const min_rec_t *records, std::int64_t count, std::int64_t i) {
     std::int64_t j = i + 1;
     while (j < count && records[j].hash == records[i].hash) ++j;
     return j;
@@ -127,7 +127,7 @@ bool keeps_run(std::int64_t length, std::int32_t max_occ) {
 std::int64_t count_kept(const min_rec_t *records, std::int64_t count, std::int32_t max_occ) {
     std::int64_t kept = 0;
     for (std::int64_t i = 0; i < count;) {
-        const std::int64_t end = run_end(records, count, i);
+        const std::int64_t end = record_run_end(records, count, i);
         if (keeps_run(end - i, max_occ)) kept += end - i;
         i = end;
     }
@@ -153,7 +153,7 @@ bool build_entries(const min_rec_t *records, std::int64_t count, std::int32_t ma
     }
     std::int64_t n = 0;
     for (std::int64_t i = 0; i < count;) {
-        const std::int64_t end = run_end(records, count, i);
+        const std::int64_t end = record_run_end(records, count, i);
         if (keeps_run(end - i, max_occ)) {
             for (std::int64_t j = i; j < end; ++j, ++n) {
                 out.min_hash[n] = records[j].hash;
