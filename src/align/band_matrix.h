@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "align/align_common.h"
+#include "align/row_kernel.h"
 #include "align/score32.h"
 #include "core/buffer.h"
 
@@ -80,7 +81,7 @@ public:
     void fill(const std::uint8_t *seq_a, std::int64_t len_a, const std::uint8_t *seq_b,
               std::int64_t len_b, std::int32_t match, std::int32_t mismatch, std::int32_t gap) {
         for (std::int64_t i = 1; i <= len_a; ++i)
-            fill_row(i, seq_a[i - 1], seq_b, len_b, match, mismatch, gap);
+            fill_row(i, seq_a[i - 1], seq_b, len_b, {match, mismatch, gap});
     }
 
     // Score of cell (i, j), NEG_INF when it lies outside the band.
@@ -94,55 +95,43 @@ public:
     }
 
 private:
-    // A candidate from an unreachable predecessor stays unreachable.
-    static std::int32_t extend(std::int32_t pred, std::int32_t add) {
-        return pred == NEG_INF ? NEG_INF : add32(pred, add);
-    }
-
-    // Ties go to the diagonal, then up, then left. Reachable scores lie above
-    // NEG_INF, so a cell with no reachable predecessor ends as NEG_INF with
-    // code TB_DIAG.
-    static void take_best(std::int32_t d, std::int32_t u, std::int32_t l, std::int32_t &score,
-                          std::uint8_t &code) {
-        std::int32_t best = d;
-        std::uint8_t from = TB_DIAG;
-        if (u > best) {
-            best = u;
-            from = TB_UP;
-        }
-        if (l > best) {
-            best = l;
-            from = TB_LEFT;
-        }
-        score = best;
-        code = from;
-    }
-
     // Row i over slots k = j - i + w for j = max(1, i - w) .. min(len_b, i + w).
     // The diagonal predecessor sits at slot k of the row above, the up one at
-    // k + 1 (none at k = 2w), the left one at k - 1 of this row (none at k = 0).
+    // k + 1 (none at k = 2w), the left one at k - 1 of this row (none at
+    // k = 0). Every predecessor that exists is a band cell inside the matrix,
+    // and every such cell is reachable (diagonal steps, then at most w gap
+    // steps, stay in the band), so only the missing ones need NEG_INF.
     void fill_row(std::int64_t i, std::uint8_t a, const std::uint8_t *seq_b, std::int64_t len_b,
-                  std::int32_t match, std::int32_t mismatch, std::int32_t gap) {
+                  Scoring sc) {
         const std::int64_t j_lo = std::max<std::int64_t>(1, i - w_);
         const std::int64_t j_hi = std::min(len_b, i + w_);
         if (j_lo > j_hi) return;
         const std::int64_t k_lo = j_lo - i + w_, k_hi = j_hi - i + w_;
-        const std::int64_t b_of_k = i - w_ - 1;  // B[j - 1] is seq_b[b_of_k + k]
+        const std::int64_t last = 2 * w_;
         const std::int32_t *prev = score_.data() + (i - 1) * width_;
         std::int32_t *cur = score_.data() + i * width_;
         std::uint8_t *codes = tb_.data() + i * width_;
-        std::int32_t left = k_lo == 0 ? NEG_INF : cur[k_lo - 1];
-        const std::int64_t k_inner_hi = std::min(k_hi, 2 * w_ - 1);
-        for (std::int64_t k = k_lo; k <= k_inner_hi; ++k) {
-            const std::int32_t s = pair_score(a, seq_b[b_of_k + k], match, mismatch);
-            take_best(extend(prev[k], s), extend(prev[k + 1], gap), extend(left, gap), cur[k],
-                      codes[k]);
-            left = cur[k];
+        const std::uint8_t *b = seq_b + j_lo - 1;  // B's code for slot k is b[k - k_lo]
+        auto edge_cell = [&](std::int64_t k, std::int32_t up, std::int32_t left) {
+            return fill_cell<DiagonalFloor::none>(
+                add32(prev[k], pair_score(a, b[k - k_lo], sc.match, sc.mismatch)), up, left,
+                cur[k], codes[k]);
+        };
+        std::int64_t k = k_lo;
+        std::int32_t left = k > 0 ? cur[k - 1] : NEG_INF;
+        if (k == 0) {
+            left = edge_cell(0, last > 0 ? add32(prev[1], sc.gap) : NEG_INF, NEG_INF);
+            k = 1;
         }
-        if (k_hi == 2 * w_) {
-            const std::int32_t s = pair_score(a, seq_b[b_of_k + k_hi], match, mismatch);
-            take_best(extend(prev[k_hi], s), NEG_INF, extend(left, gap), cur[k_hi], codes[k_hi]);
+        const std::int64_t k_inner_hi = std::min(k_hi, last - 1);
+        if (k <= k_inner_hi) {
+            left = fill_run<DiagonalFloor::none>(prev + k, prev + k + 1, b + (k - k_lo),
+                                                 k_inner_hi - k + 1, a, left, sc, cur + k,
+                                                 codes + k)
+                       .last;
+            k = k_inner_hi + 1;
         }
+        if (k == last && k <= k_hi) edge_cell(last, NEG_INF, add32(left, sc.gap));
     }
 
     Buffer<std::int32_t> score_;

@@ -7,24 +7,34 @@
 #include <cstdint>
 
 #include "align/align_common.h"
-#include "align/score32.h"
+#include "align/row_kernel.h"
 #include "core/buffer.h"
 
 namespace engine {
-
-// Local alignment floors the diagonal candidate at zero; the others do not.
-enum class DiagonalFloor { none, zero };
 
 class FullMatrices {
 public:
     FullMatrices(std::int64_t len_a, std::int64_t len_b) : len_a_(len_a), cols_(len_b + 1) {}
 
-    // Reserves the score matrix, then the traceback matrix; zero-filled when
-    // the borders are all zeros and TB_DIAG anyway.
-    [[nodiscard]] bool reserve(bool zeroed) {
+    // Reserves the score matrix, then the traceback matrix. Their contents
+    // start undefined: the fill writes every cell outside row 0 and column
+    // 0, and one of the border setters writes those.
+    [[nodiscard]] bool reserve() {
         const auto cells = static_cast<std::size_t>((len_a_ + 1) * cols_);
-        if (zeroed) return score_.allocate_zeroed(cells) && tb_.allocate_zeroed(cells);
         return score_.allocate(cells) && tb_.allocate(cells);
+    }
+
+    // Local alignment's borders: score 0 and TB_DIAG everywhere, as a
+    // zero-filled reservation would hold, at the cost of the borders only.
+    void set_zero_borders() {
+        for (std::int64_t i = 0; i <= len_a_; ++i) {
+            score_[i * cols_] = 0;
+            tb_[i * cols_] = TB_DIAG;
+        }
+        for (std::int64_t j = 1; j < cols_; ++j) {
+            score_[j] = 0;
+            tb_[j] = TB_DIAG;
+        }
     }
 
     // Cell (0, 0) 0; column 0 at `gap` per row (TB_UP); row 0 at `row0_gap`
@@ -43,20 +53,22 @@ public:
     }
 
     // Fills rows 1 .. len_a, each left to right, and hands every finished
-    // row to `after_row(i, scores)` while it is still in cache.
+    // row to `after_row(i, scores, largest score from column 1 on)` while it
+    // is still in cache.
     template <DiagonalFloor floor, class AfterRow>
     void fill(const std::uint8_t *seq_a, const std::uint8_t *seq_b, std::int32_t match,
               std::int32_t mismatch, std::int32_t gap, AfterRow &&after_row) {
         for (std::int64_t i = 1; i <= len_a_; ++i) {
-            fill_row<floor>(i, seq_a[i - 1], seq_b, match, mismatch, gap);
-            after_row(i, score_.data() + i * cols_);
+            const RunScores row = fill_row<floor>(i, seq_a[i - 1], seq_b, match, mismatch, gap);
+            after_row(i, score_.data() + i * cols_, row.max);
         }
     }
 
     template <DiagonalFloor floor>
     void fill(const std::uint8_t *seq_a, const std::uint8_t *seq_b, std::int32_t match,
               std::int32_t mismatch, std::int32_t gap) {
-        fill<floor>(seq_a, seq_b, match, mismatch, gap, [](std::int64_t, const std::int32_t *) {});
+        fill<floor>(seq_a, seq_b, match, mismatch, gap,
+                    [](std::int64_t, const std::int32_t *, std::int32_t) {});
     }
 
     std::int32_t score_at(std::int64_t i, std::int64_t j) const { return score_[i * cols_ + j]; }
@@ -89,30 +101,15 @@ private:
         }
     }
 
-    // Ties go to the diagonal, then up, then left. Written as selects so the
-    // loop carries no hard-to-predict branch.
+    // Row i from column 1: diagonal predecessors at prev[0..], up ones at
+    // prev[1..], the left chain starting from the column-0 cell.
     template <DiagonalFloor floor>
-    void fill_row(std::int64_t i, std::uint8_t a, const std::uint8_t *seq_b, std::int32_t match,
+    RunScores fill_row(std::int64_t i, std::uint8_t a, const std::uint8_t *seq_b, std::int32_t match,
                   std::int32_t mismatch, std::int32_t gap) {
         const std::int32_t *prev = score_.data() + (i - 1) * cols_;
         std::int32_t *cur = score_.data() + i * cols_;
-        std::uint8_t *codes = tb_.data() + i * cols_;
-        std::int32_t left = cur[0];
-        for (std::int64_t j = 1; j < cols_; ++j) {
-            std::int32_t d = add32(prev[j - 1], pair_score(a, seq_b[j - 1], match, mismatch));
-            if constexpr (floor == DiagonalFloor::zero) d = d < 0 ? 0 : d;
-            const std::int32_t u = add32(prev[j], gap);
-            const std::int32_t l = add32(left, gap);
-            std::int32_t best = d;
-            std::uint8_t from = TB_DIAG;
-            from = u > best ? std::uint8_t{TB_UP} : from;
-            best = u > best ? u : best;
-            from = l > best ? std::uint8_t{TB_LEFT} : from;
-            best = l > best ? l : best;
-            cur[j] = best;
-            codes[j] = from;
-            left = best;
-        }
+        return fill_run<floor>(prev, prev + 1, seq_b, cols_ - 1, a, cur[0], {match, mismatch, gap},
+                        cur + 1, tb_.data() + i * cols_ + 1);
     }
 
     std::int64_t len_a_;

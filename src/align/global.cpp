@@ -14,7 +14,7 @@ ENGINE_EXPORT std::int32_t nw_global(const std::uint8_t *seq_a, std::int32_t len
                                      std::int32_t *n_mismatch, std::int32_t *n_gap) {
     using namespace engine;
     FullMatrices mx(len_a, len_b);
-    if (!mx.reserve(/*zeroed=*/false)) return -1;
+    if (!mx.reserve()) return -1;
     mx.set_borders(gap, gap);
     mx.fill<DiagonalFloor::none>(seq_a, seq_b, match, mismatch, gap);
     *score = mx.score_at(len_a, len_b);

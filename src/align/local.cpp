@@ -15,10 +15,12 @@ struct BestCell {
     std::int32_t score = 0;
 
     // Only a strictly greater cell replaces the best, so the first maximum
-    // in fill order (smallest i, then smallest j) is kept.
-    void scan_row(std::int64_t row, const std::int32_t *scores, std::int64_t len_b) {
-        for (std::int64_t j = 1; j <= len_b; ++j)
-            if (scores[j] > score) *this = {row, j, scores[j]};
+    // in fill order (smallest i, then smallest j) is kept: the row's first
+    // cell holding its maximum, when that beats the best so far.
+    void consider_row(std::int64_t row, const std::int32_t *scores, std::int64_t len_b,
+                      std::int32_t row_max) {
+        if (row_max <= score) return;
+        *this = {row, 1 + engine::first_position_of(scores + 1, len_b, row_max), row_max};
     }
 };
 
@@ -32,11 +34,12 @@ ENGINE_EXPORT std::int32_t sw_align(const std::uint8_t *seq_a, std::int32_t len_
                                     std::int32_t *n_mismatch, std::int32_t *n_gap) {
     using namespace engine;
     FullMatrices mx(len_a, len_b);
-    if (!mx.reserve(/*zeroed=*/true)) return -1;
+    if (!mx.reserve()) return -1;
+    mx.set_zero_borders();
     BestCell best;
     mx.fill<DiagonalFloor::zero>(seq_a, seq_b, match, mismatch, gap,
-                                 [&](std::int64_t i, const std::int32_t *row) {
-                                     best.scan_row(i, row, len_b);
+                                 [&](std::int64_t i, const std::int32_t *row, std::int32_t row_max) {
+                                     best.consider_row(i, row, len_b, row_max);
                                  });
     *score = best.score;
 
