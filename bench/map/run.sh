@@ -6,7 +6,9 @@
 #
 #   bench/map/run.sh [BUILD_DIR] [REPEATS]
 #
-# Every configuration runs REPEATS times; the median wall time is reported.
+# Every configuration runs REPEATS times; the median wall time and the median
+# CPU time (user + system, which is what a loaded shared machine distorts
+# least) are reported.
 # Reads per second are given over the whole run and over mapping alone (the
 # run minus the median time of the same command on a single read, which is
 # mostly reading the reference and building the index).
@@ -27,11 +29,12 @@ command -v minimap2 >/dev/null || apt-get install -y minimap2 >/dev/null
 OUT=$(mktemp -d /tmp/bench-map.XXXX)
 trap 'rm -rf "$OUT"' EXIT
 
-# wall seconds and peak resident kB of one run; PAF in $OUT/last.paf
+# wall seconds, peak resident kB and CPU seconds (user + system) of one
+# run; PAF in $OUT/last.paf
 measure() {
-  /usr/bin/time -o "$OUT/time" -f "%e %M" "$@" > "$OUT/last.paf" 2> "$OUT/stderr" ||
+  /usr/bin/time -o "$OUT/time" -f "%e %M %U %S" "$@" > "$OUT/last.paf" 2> "$OUT/stderr" ||
     { cat "$OUT/stderr" >&2; exit 1; }
-  cat "$OUT/time"
+  awk '{print $1, $2, $3 + $4}' "$OUT/time"
 }
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
@@ -40,31 +43,34 @@ median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (
 bench() {
   local label=$1 reads=$2 threads=$3
   shift 3
-  local n one full mem
+  local n one full mem cpu
   n=$(awk 'END {print NR / 4}' "$reads")
   head -4 "$reads" > "$OUT/one.fq"
   one=$(for ((r = 0; r < REPEATS; r++)); do measure "$@" "$REF" "$OUT/one.fq" | cut -d' ' -f1; done | median)
   : > "$OUT/walls"
   : > "$OUT/mems"
+  : > "$OUT/cpus"
   for ((r = 0; r < REPEATS; r++)); do
-    read -r wall kb < <(measure "$@" "$REF" "$reads")
+    read -r wall kb cpu < <(measure "$@" "$REF" "$reads")
     echo "$wall" >> "$OUT/walls"
     echo "$kb" >> "$OUT/mems"
+    echo "$cpu" >> "$OUT/cpus"
   done
   full=$(median < "$OUT/walls")
+  cpu=$(median < "$OUT/cpus")
   mem=$(sort -g "$OUT/mems" | tail -1)
   local acc
   acc=$(python3 "$EVAL" "$DATA/P/$(basename "$reads" .fq).truth.tsv" "$OUT/last.paf" --tsv |
         cut -f3-6 | tr '\t' ' ')
-  printf "%-14s %-6s %2d  %8.2f %8.2f %10.0f %10.0f %8.1f  %s\n" "$label" "$(basename "$reads" .fq)" \
-    "$threads" "$full" "$one" "$(echo "$n / $full" | bc -l)" \
+  printf "%-14s %-6s %2d  %8.2f %8.2f %8.2f %10.0f %10.0f %8.1f  %s\n" "$label" "$(basename "$reads" .fq)" \
+    "$threads" "$full" "$cpu" "$one" "$(echo "$n / $full" | bc -l)" \
     "$(echo "$n / ($full - $one)" | bc -l)" "$(echo "$mem / 1024" | bc -l)" "$acc"
 }
 
 echo "# $(date -u +%FT%TZ) $(nproc) cores; load: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "# $(minimap2 --version | sed 's/^/minimap2 /'); bioeng from $BUILD ($(git rev-parse --short HEAD))"
 echo "# accuracy: fractions of all reads mapped, primary correct, primary mapq>=10; precision at mapq>=10"
-printf "%-14s %-6s %2s  %8s %8s %10s %10s %8s  %s\n" tool reads thr wall_s one_s reads/s map_reads/s peak_MB "mapped correct q10 q10_prec"
+printf "%-14s %-6s %2s  %8s %8s %8s %10s %10s %8s  %s\n" tool reads thr wall_s cpu_s one_s reads/s map_reads/s peak_MB "mapped correct q10 q10_prec"
 for reads in "$DATA/P/long.fq" "$DATA/P/short.fq"; do
   for t in 1 2; do
     bench bioeng "$reads" "$t" "$BIOENG" map -t "$t" -k $K -w $W

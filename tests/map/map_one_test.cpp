@@ -49,74 +49,58 @@ protected:
     Codes unrelated, tail;
 };
 
-TEST_F(MapWorkedExample, IdenticalStretchGivesOnePerfectForwardHit) {
-    const MapOutput out = map(slice(ref, 5000, 300));
+// Where a hit lies: strand, reference sequence and window, read extents.
+struct Placement {
+    std::int32_t strand;
+    std::int32_t ref_id;
+    std::int64_t ref_start, ref_end;
+    std::int32_t query_start, query_end;
+};
+
+// The one hit of a read that matches its window exactly.
+void expect_one_exact_hit(const MapOutput &out, const Placement &p) {
     ASSERT_EQ(out.result, 1);
     const bio_map_hit_t &h = out.hits[0];
-    EXPECT_EQ(h.strand, 0);
-    EXPECT_EQ(h.ref_start, 5000);
-    EXPECT_EQ(h.ref_end, 5300);
-    EXPECT_EQ(h.query_start, 0);
-    EXPECT_EQ(h.query_end, 300);
+    EXPECT_EQ(h.strand, p.strand);
+    EXPECT_EQ(h.ref_id, p.ref_id);
+    EXPECT_EQ(h.ref_start, p.ref_start);
+    EXPECT_EQ(h.ref_end, p.ref_end);
+    EXPECT_EQ(h.query_start, p.query_start);
+    EXPECT_EQ(h.query_end, p.query_end);
+    const auto len = static_cast<std::int32_t>(p.ref_end - p.ref_start);
     EXPECT_EQ(h.identity, 1.0);
-    EXPECT_EQ(h.n_match, 300);
-    EXPECT_EQ(h.aln_len, 300);
+    EXPECT_EQ(h.n_match, len);
+    EXPECT_EQ(h.aln_len, len);
     EXPECT_EQ(h.mapq, 60);
-    EXPECT_EQ(h.ref_id, 1);
     EXPECT_GT(h.chain_score, 0.0);
     EXPECT_EQ(h.cigar_off, 0);
-    EXPECT_EQ(cigar_text(out, h), "300M");
-    EXPECT_EQ(out.cigar[4], '\0');
+    EXPECT_EQ(cigar_text(out, h), std::to_string(len) + "M");
+    EXPECT_EQ(out.cigar[static_cast<std::size_t>(h.cigar_len)], '\0');
     EXPECT_TRUE(untouched(out.hits[1]));
 }
 
+TEST_F(MapWorkedExample, IdenticalStretchGivesOnePerfectForwardHit) {
+    expect_one_exact_hit(map(slice(ref, 5000, 300)), {0, 1, 5000, 5300, 0, 300});
+}
+
 TEST_F(MapWorkedExample, ReverseComplementMapsOnStrandOneWithTheSameWindow) {
-    const MapOutput out = map(reverse_complement(slice(ref, 5000, 300)));
-    ASSERT_EQ(out.result, 1);
-    const bio_map_hit_t &h = out.hits[0];
-    EXPECT_EQ(h.strand, 1);
-    EXPECT_EQ(h.ref_start, 5000);
-    EXPECT_EQ(h.ref_end, 5300);
-    EXPECT_EQ(h.query_start, 0);
-    EXPECT_EQ(h.query_end, 300);
-    EXPECT_EQ(h.identity, 1.0);
-    EXPECT_EQ(h.mapq, 60);
-    EXPECT_EQ(cigar_text(out, h), "300M");
+    expect_one_exact_hit(map(reverse_complement(slice(ref, 5000, 300))),
+                         {1, 1, 5000, 5300, 0, 300});
 }
 
 TEST_F(MapWorkedExample, WindowIsClippedAtTheEndOfItsSequence) {
-    const MapOutput out = map(concat(slice(ref, 3800, 200), tail));
-    ASSERT_EQ(out.result, 1);
-    const bio_map_hit_t &h = out.hits[0];
-    EXPECT_EQ(h.ref_id, 0);
-    EXPECT_EQ(h.ref_start, 3800);
-    EXPECT_EQ(h.ref_end, 4000);
-    EXPECT_EQ(h.query_start, 0);
-    EXPECT_EQ(h.query_end, 200);
-    EXPECT_EQ(cigar_text(out, h), "200M");
+    expect_one_exact_hit(map(concat(slice(ref, 3800, 200), tail)), {0, 0, 3800, 4000, 0, 200});
 }
 
 TEST_F(MapWorkedExample, WindowIsClippedAtTheStartOfItsSequence) {
-    const MapOutput out = map(concat(tail, slice(ref, 4000, 200)));
-    ASSERT_EQ(out.result, 1);
-    const bio_map_hit_t &h = out.hits[0];
-    EXPECT_EQ(h.ref_id, 1);
-    EXPECT_EQ(h.ref_start, 4000);
-    EXPECT_EQ(h.ref_end, 4200);
-    EXPECT_EQ(h.query_start, 100);
-    EXPECT_EQ(h.query_end, 300);
-    EXPECT_EQ(cigar_text(out, h), "200M");
+    expect_one_exact_hit(map(concat(tail, slice(ref, 4000, 200))), {0, 1, 4000, 4200, 100, 300});
 }
 
 TEST_F(MapWorkedExample, ClippedReverseHitReportsExtentsInInputOrientation) {
-    const MapOutput out = map(reverse_complement(concat(slice(ref, 3800, 200), tail)));
-    ASSERT_EQ(out.result, 1);
-    const bio_map_hit_t &h = out.hits[0];
-    EXPECT_EQ(h.strand, 1);
-    EXPECT_EQ(h.ref_start, 3800);
-    EXPECT_EQ(h.ref_end, 4000);
-    EXPECT_EQ(h.query_start, 100);
-    EXPECT_EQ(h.query_end, 300);
+    expect_one_exact_hit(map(reverse_complement(concat(slice(ref, 3800, 200), tail))),
+                         {1, 0, 3800, 4000, 100, 300});
+    expect_one_exact_hit(map(reverse_complement(concat(tail, slice(ref, 4000, 200)))),
+                         {1, 1, 4000, 4200, 0, 200});
 }
 
 TEST_F(MapWorkedExample, ReadSharingNoMinimizerGivesNothing) {
