@@ -13,16 +13,9 @@
 
 namespace {
 
-using reader_test::ModelReader;
-using reader_test::ModelRecord;
-using reader_test::Opened;
-using reader_test::TempFile;
-using reader_test::TextMaker;
-using reader_test::TextShape;
+using namespace reader_test;
 
-constexpr std::uint8_t GUARD = 0xA5;
 constexpr std::int32_t GUARD_WORD = -12345;
-constexpr int GUARD_BYTES = 16;
 
 struct Capacities {
     int max_records = 100;

@@ -17,6 +17,11 @@
 
 namespace reader_test {
 
+// Output buffers get GUARD_BYTES of GUARD after their capacity, to see that
+// nothing is written beyond it.
+inline constexpr std::uint8_t GUARD = 0xA5;
+inline constexpr int GUARD_BYTES = 16;
+
 // A file in the temporary directory holding `content`, removed on scope exit.
 class TempFile {
 public:
