@@ -26,16 +26,18 @@ inline std::int64_t effective_band(std::int32_t band, std::int32_t len_a, std::i
 // Slots in one band row.
 inline std::int64_t band_width(std::int64_t w) { return 2 * w + 1; }
 
-// Walks the band traceback matrix `tb` (rows of 2w + 1 codes) from cell
-// (i, j) to (0, 0), emitting every column into `out`. Outside the band
-// (only when the walk starts there) it steps diagonally until one sequence
-// is used up; row 0 and column 0 force left and up steps whatever the code.
-inline void walk_band_traceback(const std::uint8_t *tb, std::int64_t i, std::int64_t j,
-                                std::int64_t w, TracebackWriter &out) {
-    const std::int64_t width = band_width(w);
+// Walks from cell (i, j) to (0, 0), emitting every column into `out`;
+// `code_at(i, j)` gives the code of a band cell (|j - i| <= w) in whatever
+// layout the codes are stored. Outside the band (only when the walk starts
+// there) it steps diagonally until one sequence is used up; row 0 and
+// column 0 force left and up steps whatever the code.
+template <class CodeAt>
+inline void walk_band_traceback(CodeAt &&code_at, std::int64_t i, std::int64_t j, std::int64_t w,
+                                TracebackWriter &out) {
     while (i > 0 || j > 0) {
         const std::int64_t k = j - i + w;
-        const std::uint8_t code = (k >= 0 && k < width) ? tb[i * width + k] : std::uint8_t{TB_DIAG};
+        const std::uint8_t code =
+            (k >= 0 && k <= 2 * w) ? std::uint8_t{code_at(i, j)} : std::uint8_t{TB_DIAG};
         if (code == TB_DIAG && i > 0 && j > 0) {
             out.diag(i, j);
             --i;
@@ -48,6 +50,15 @@ inline void walk_band_traceback(const std::uint8_t *tb, std::int64_t i, std::int
             --j;
         }
     }
+}
+
+// The same walk over codes stored row by row, 2w + 1 per row, cell (i, j)
+// at j - i + w of row i.
+inline void walk_band_traceback(const std::uint8_t *tb, std::int64_t i, std::int64_t j,
+                                std::int64_t w, TracebackWriter &out) {
+    const std::int64_t width = band_width(w);
+    walk_band_traceback([&](std::int64_t r, std::int64_t c) { return tb[r * width + c - r + w]; },
+                        i, j, w, out);
 }
 
 // Score and traceback matrices of one banded alignment, every score slot

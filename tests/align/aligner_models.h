@@ -438,4 +438,45 @@ void expect_two_stage_failure(std::size_t len_a, std::size_t len_b, Call call,
     }
 }
 
+using BandedModel = Alignment (*)(const Codes &, const Codes &, Scores, std::int64_t, const char *);
+
+// A banded aligner against its model on random inputs, scores and bands
+// 0..40, with both argument orders.
+inline void expect_matches_model(BandedAligner f, BandedModel model, unsigned seed) {
+    std::mt19937 rng(seed);
+    for (int round = 0; round < 600; ++round) {
+        const Codes A = random_codes(rng, random_length(rng, 300));
+        const Codes B = rng() % 3 ? mutate(rng, A, 20) : random_codes(rng, random_length(rng, 300));
+        const Scores s = random_scores(rng);
+        const auto band = static_cast<std::int32_t>(rng() % 41);
+        SCOPED_TRACE(testing::Message() << "round " << round << " band " << band);
+        ASSERT_EQ(run(f, A, B, s, band), model(A, B, s, band, kDistinct));
+        ASSERT_EQ(run(f, B, A, s, band), model(B, A, s, band, kDistinct));
+    }
+}
+
+// Both failure stages of a banded aligner, for narrow, middling and huge bands.
+inline void expect_banded_failure_stages(BandedAligner f, BandedModel model) {
+    const Codes A = nt("GTTGCAGTA"), B = nt("ACGTTGCA");
+    const Scores s{2, -1, -2};
+    for (std::int32_t band : {0, 3, INT32_MAX}) {
+        SCOPED_TRACE(testing::Message() << "band " << band);
+        expect_two_stage_failure(
+            A.size(), B.size(), [&](Outputs &o) { return call(f, A, B, kDistinct, s, band, o); },
+            model(A, B, s, band, kDistinct).score);
+    }
+}
+
+// A negative band is refused before anything is reserved or written.
+inline void expect_negative_band_refused(BandedAligner f) {
+    const Codes A = nt("ACGT"), B = nt("ACT");
+    for (std::int32_t band : {-1, -2, INT32_MIN}) {
+        Outputs o(A.size(), B.size());
+        EXPECT_EQ(call(f, A, B, kDistinct, {1, -1, -1}, band, o), -1);
+        EXPECT_TRUE(o.strings_untouched());
+        EXPECT_TRUE(o.counters_untouched());
+        EXPECT_EQ(o.score, kUnset);
+    }
+}
+
 }  // namespace align_test

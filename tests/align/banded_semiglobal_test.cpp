@@ -58,14 +58,7 @@ TEST(NwBandedSemiglobal, OnlyAIsAllFreeTail) {
 }
 
 TEST(NwBandedSemiglobal, NegativeBandWritesNothing) {
-    const Codes A = nt("ACGT"), B = nt("ACT");
-    for (std::int32_t band : {-1, INT32_MIN}) {
-        Outputs o(A.size(), B.size());
-        EXPECT_EQ(call(nw_banded_semiglobal, A, B, kDistinct, kUnit, band, o), -1);
-        EXPECT_TRUE(o.strings_untouched());
-        EXPECT_TRUE(o.counters_untouched());
-        EXPECT_EQ(o.score, kUnset);
-    }
+    expect_negative_band_refused(nw_banded_semiglobal);
 }
 
 TEST(NwBandedSemiglobal, HugeBandEqualsAnyBandCoveringTheMatrix) {
@@ -84,28 +77,11 @@ TEST(NwBandedSemiglobal, HugeBandEqualsAnyBandCoveringTheMatrix) {
 }
 
 TEST(NwBandedSemiglobal, MatchesModelOnRandomInputs) {
-    std::mt19937 rng(31337);
-    for (int round = 0; round < 600; ++round) {
-        const Codes A = random_codes(rng, random_length(rng, 300));
-        const Codes B = rng() % 3 ? mutate(rng, A, 20) : random_codes(rng, random_length(rng, 300));
-        const Scores s = random_scores(rng);
-        const auto band = static_cast<std::int32_t>(rng() % 41);
-        SCOPED_TRACE(testing::Message() << "round " << round << " band " << band);
-        ASSERT_EQ(run(nw_banded_semiglobal, A, B, s, band), model_banded_semiglobal(A, B, s, band));
-        ASSERT_EQ(run(nw_banded_semiglobal, B, A, s, band), model_banded_semiglobal(B, A, s, band));
-    }
+    expect_matches_model(nw_banded_semiglobal, model_banded_semiglobal, 31337);
 }
 
 TEST(NwBandedSemiglobal, FailsInTwoStages) {
-    const Codes A = nt("GTTGCAGTA"), B = nt("ACGTTGCA");
-    const Scores s{2, -1, -2};
-    for (std::int32_t band : {0, 3, INT32_MAX}) {
-        SCOPED_TRACE(testing::Message() << "band " << band);
-        expect_two_stage_failure(
-            A.size(), B.size(),
-            [&](Outputs &o) { return call(nw_banded_semiglobal, A, B, kDistinct, s, band, o); },
-            model_banded_semiglobal(A, B, s, band).score);
-    }
+    expect_banded_failure_stages(nw_banded_semiglobal, model_banded_semiglobal);
 }
 
 }  // namespace

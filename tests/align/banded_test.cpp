@@ -55,16 +55,7 @@ TEST(NwBanded, OneSequenceEmpty) {
     EXPECT_EQ(banded("", "AC", {1, -1, -2}, 2), (Alignment{2, "--", "AC", -4, 0, 0, 2}));
 }
 
-TEST(NwBanded, NegativeBandWritesNothing) {
-    const Codes A = nt("ACGT"), B = nt("ACT");
-    for (std::int32_t band : {-1, -2, INT32_MIN}) {
-        Outputs o(A.size(), B.size());
-        EXPECT_EQ(call(nw_banded, A, B, kDistinct, {1, -1, -1}, band, o), -1);
-        EXPECT_TRUE(o.strings_untouched());
-        EXPECT_TRUE(o.counters_untouched());
-        EXPECT_EQ(o.score, kUnset);
-    }
-}
+TEST(NwBanded, NegativeBandWritesNothing) { expect_negative_band_refused(nw_banded); }
 
 // A band wider than both sequences holds every cell, however wide: even
 // INT32_MAX, whose row width 2w + 1 does not fit 32 bits, gives the
@@ -83,27 +74,9 @@ TEST(NwBanded, HugeBandGivesTheGlobalAlignment) {
 }
 
 TEST(NwBanded, MatchesModelOnRandomInputs) {
-    std::mt19937 rng(4242);
-    for (int round = 0; round < 600; ++round) {
-        const Codes A = random_codes(rng, random_length(rng, 300));
-        const Codes B = rng() % 3 ? mutate(rng, A, 20) : random_codes(rng, random_length(rng, 300));
-        const Scores s = random_scores(rng);
-        const auto band = static_cast<std::int32_t>(rng() % 41);
-        SCOPED_TRACE(testing::Message() << "round " << round << " band " << band);
-        ASSERT_EQ(run(nw_banded, A, B, s, band), model_banded(A, B, s, band));
-    }
+    expect_matches_model(nw_banded, model_banded, 4242);
 }
 
-TEST(NwBanded, FailsInTwoStages) {
-    const Codes A = nt("ACGTTGCAGT"), B = nt("ACTTGCAT");
-    const Scores s{2, -1, -2};
-    for (std::int32_t band : {0, 3, INT32_MAX}) {
-        SCOPED_TRACE(testing::Message() << "band " << band);
-        expect_two_stage_failure(
-            A.size(), B.size(),
-            [&](Outputs &o) { return call(nw_banded, A, B, kDistinct, s, band, o); },
-            model_banded(A, B, s, band).score);
-    }
-}
+TEST(NwBanded, FailsInTwoStages) { expect_banded_failure_stages(nw_banded, model_banded); }
 
 }  // namespace
