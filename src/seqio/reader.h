@@ -43,7 +43,7 @@ struct bio_parser_t {
     // 1 when a batch call stopped before an over-long sequence after
     // delivering records: the next batch call reports it (-2).
     std::int32_t pend_too_long;
-    // Vector lookups over map_nt and map_aa, built at open. Their 256-bit
+    // Vector lookups over the three tables, built at open. Their 256-bit
     // rows need 32-byte alignment, which the handle's reservation does not
     // promise, so they are placed at an aligned spot of converter_space.
     const engine::LetterConverter *nt_converter;
