@@ -397,6 +397,30 @@ def check_bad_inputs():
                        allow_sam_header=True)
         expect_failure(["align", junk, ref], [junk, "not FASTA or FASTQ"])
         expect_failure(["align", ref, empty], [empty, "empty"])
+        expect_out_of_memory()
+
+
+def run_with_memory_cap(args):
+    """Runs bioeng with its address space capped at 400 MB."""
+    import resource
+    def cap():
+        resource.setrlimit(resource.RLIMIT_AS, (400 << 20, 400 << 20))
+    proc = subprocess.run([ARGS.bioeng] + args, cwd=ARGS.source, preexec_fn=cap,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return proc.returncode, proc.stdout, proc.stderr.decode(errors="replace")
+
+
+def expect_out_of_memory():
+    # A 1 GiB batch buffer cannot be had under the cap: the message names the
+    # file and says what happened. (Sanitizer builds cannot start under such
+    # a cap at all; they are skipped.)
+    for cmd in (["stats"], ["map", example("ref.fa")]):
+        rc, out, err = run_with_memory_cap(cmd + ["--batch-size", str(1 << 30),
+                                                          example("reads.fq")])
+        if "Sanitizer" in err:
+            return
+        ensure(rc == 1 and out == b"", "out of memory: exit %d" % rc)
+        ensure(example("reads.fq") + ": out of memory" in err, "out of memory message: " + err)
 
 
 CHECKS = {name[len("check_"):]: fn for name, fn in globals().items()
