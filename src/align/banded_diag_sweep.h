@@ -62,30 +62,6 @@ private:
     std::int64_t n_, m_, w_, stride_;
 };
 
-// Walks the codes from cell (n, m) to (0, 0), emitting every column. Outside
-// the band (only when the walk starts there) it steps diagonally until one
-// sequence is used up; row 0 and column 0 force left and up steps.
-inline void walk_diag_traceback(const std::uint8_t *tb, const DiagTracebackLayout &layout,
-                                std::int64_t n, std::int64_t m, std::int64_t w,
-                                TracebackWriter &out) {
-    std::int64_t i = n, j = m;
-    while (i > 0 || j > 0) {
-        const std::int64_t c = j - i + w;
-        const std::uint8_t code = (c >= 0 && c <= 2 * w) ? tb[layout.slot(i, j)] : std::uint8_t{TB_DIAG};
-        if (code == TB_DIAG && i > 0 && j > 0) {
-            out.diag(i, j);
-            --i;
-            --j;
-        } else if (j == 0 || (code == TB_UP && i > 0)) {
-            out.up(i);
-            --i;
-        } else {
-            out.left(j);
-            --j;
-        }
-    }
-}
-
 template <class Score>
 struct CellChoice {
     Score score;
@@ -217,7 +193,10 @@ std::int32_t sweep_banded_diag(const BandedCall &call, Score marker, BlockFiller
 
     TracebackWriter columns(call.seq_a, call.seq_b, call.decode);
     if (!columns.reserve(call.len_a, call.len_b)) return -1;
-    walk_diag_traceback(tb.data(), layout, n, m, w, columns);
+    const std::uint8_t *const codes = tb.data();
+    walk_band_traceback(
+        [&](std::int64_t i, std::int64_t j) { return codes[layout.slot(i, j)]; }, n, m, w,
+        columns);
     return columns.finish(call.out_a, call.out_b, call.n_match, call.n_mismatch, call.n_gap);
 }
 
