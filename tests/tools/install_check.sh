@@ -37,5 +37,6 @@ cc "$consumer/main.c" $(pkg-config --cflags --libs engine) -o "$work/pc-consumer
 LD_LIBRARY_PATH=$libdir "$work/pc-consumer"
 
 echo "--- installed tool"
-"$prefix/bin/bioeng" map "$examples/ref.fa" "$examples/reads.fq" | head -1 | grep -q 'tp:A:P'
+"$prefix/bin/bioeng" map "$examples/ref.fa" "$examples/reads.fq" >"$work/out.paf"
+grep -q "tp:A:P" "$work/out.paf" || { echo "installed tool printed no PAF"; exit 1; }
 echo "install ok"
