@@ -2,6 +2,14 @@
 // aligners: (len_a + 1) rows of len_b + 1 cells, row i for A's first i
 // residues, column j for B's first j, a 32-bit score and a traceback code
 // per cell.
+//
+// Both matrices are reserved whole, but of the scores only the row being
+// filled and the one above it are ever needed: the aligners read the last
+// row, the last column (one value per row, taken as the row is done) and,
+// for local alignment, whether a cell is positive, which its code carries.
+// So rows alternate between the first two rows of the score matrix and the
+// rest of it is never touched, which spares its page faults and memory
+// traffic; results are those of the whole matrix.
 #pragma once
 
 #include <cstdint>
@@ -12,66 +20,63 @@
 
 namespace engine {
 
+// Scores and codes of row 0 and column 0.
+struct Borders {
+    std::int32_t row0_gap;  // cell (0, j) scores j x row0_gap
+    std::int32_t col0_gap;  // cell (i, 0) scores i x col0_gap
+    std::uint8_t row0_code;
+    std::uint8_t col0_code;
+};
+
+inline constexpr Borders GLOBAL_BORDERS(std::int32_t gap) { return {gap, gap, TB_LEFT, TB_UP}; }
+inline constexpr Borders FREE_ROW0_BORDERS(std::int32_t gap) { return {0, gap, TB_LEFT, TB_UP}; }
+inline constexpr Borders ZERO_BORDERS{0, 0, TB_DIAG, TB_DIAG};
+
 class FullMatrices {
 public:
     FullMatrices(std::int64_t len_a, std::int64_t len_b) : len_a_(len_a), cols_(len_b + 1) {}
 
-    // Reserves the score matrix, then the traceback matrix. Their contents
-    // start undefined: the fill writes every cell outside row 0 and column
-    // 0, and one of the border setters writes those.
+    // Reserves the score matrix, then the traceback matrix.
     [[nodiscard]] bool reserve() {
         const auto cells = static_cast<std::size_t>((len_a_ + 1) * cols_);
         return score_.allocate(cells) && tb_.allocate(cells);
     }
 
-    // Local alignment's borders: score 0 and TB_DIAG everywhere, as a
-    // zero-filled reservation would hold, at the cost of the borders only.
-    void set_zero_borders() {
-        for (std::int64_t i = 0; i <= len_a_; ++i) {
-            score_[i * cols_] = 0;
-            tb_[i * cols_] = TB_DIAG;
-        }
-        for (std::int64_t j = 1; j < cols_; ++j) {
-            score_[j] = 0;
-            tb_[j] = TB_DIAG;
-        }
-    }
-
-    // Cell (0, 0) 0; column 0 at `gap` per row (TB_UP); row 0 at `row0_gap`
-    // per column (TB_LEFT).
-    void set_borders(std::int32_t row0_gap, std::int32_t gap) {
-        score_[0] = 0;
-        tb_[0] = TB_DIAG;
-        for (std::int64_t i = 1; i <= len_a_; ++i) {
-            score_[i * cols_] = mul32(i, gap);
-            tb_[i * cols_] = TB_UP;
-        }
-        for (std::int64_t j = 1; j < cols_; ++j) {
-            score_[j] = mul32(j, row0_gap);
-            tb_[j] = TB_LEFT;
-        }
-    }
-
-    // Fills rows 1 .. len_a, each left to right, and hands every finished
-    // row to `after_row(i, scores, largest score from column 1 on)` while it
-    // is still in cache.
+    // Sets row 0, then fills rows 1 .. len_a, each left to right, handing
+    // every row to `after_row(i, scores, largest score from column 1 on)`
+    // while it is still in cache (row 0 too, with its largest score).
     template <DiagonalFloor floor, class AfterRow>
-    void fill(const std::uint8_t *seq_a, const std::uint8_t *seq_b, std::int32_t match,
-              std::int32_t mismatch, std::int32_t gap, AfterRow &&after_row) {
+    void fill(const std::uint8_t *seq_a, const std::uint8_t *seq_b, Scoring sc, Borders borders,
+              AfterRow &&after_row) {
+        std::int32_t *row0 = row(0);
+        row0[0] = 0;
+        tb_[0] = TB_DIAG;
+        std::int32_t row0_max = INT32_MIN;
+        for (std::int64_t j = 1; j < cols_; ++j) {
+            row0[j] = mul32(j, borders.row0_gap);
+            row0_max = row0[j] > row0_max ? row0[j] : row0_max;
+            tb_[j] = borders.row0_code;
+        }
+        after_row(std::int64_t{0}, static_cast<const std::int32_t *>(row0), row0_max);
         for (std::int64_t i = 1; i <= len_a_; ++i) {
-            const RunScores row = fill_row<floor>(i, seq_a[i - 1], seq_b, match, mismatch, gap);
-            after_row(i, score_.data() + i * cols_, row.max);
+            std::int32_t *cur = row(i);
+            cur[0] = mul32(i, borders.col0_gap);
+            tb_[i * cols_] = borders.col0_code;
+            const RunScores filled = fill_run<floor>(
+                row(i - 1), row(i - 1) + 1, seq_b, cols_ - 1, seq_a[i - 1], cur[0], sc, cur + 1,
+                tb_.data() + i * cols_ + 1);
+            after_row(i, static_cast<const std::int32_t *>(cur), filled.max);
         }
     }
 
     template <DiagonalFloor floor>
-    void fill(const std::uint8_t *seq_a, const std::uint8_t *seq_b, std::int32_t match,
-              std::int32_t mismatch, std::int32_t gap) {
-        fill<floor>(seq_a, seq_b, match, mismatch, gap,
+    void fill(const std::uint8_t *seq_a, const std::uint8_t *seq_b, Scoring sc, Borders borders) {
+        fill<floor>(seq_a, seq_b, sc, borders,
                     [](std::int64_t, const std::int32_t *, std::int32_t) {});
     }
 
-    std::int32_t score_at(std::int64_t i, std::int64_t j) const { return score_[i * cols_ + j]; }
+    // Scores of the last row, once the fill is done.
+    const std::int32_t *last_row() const { return score_.data() + (len_a_ & 1) * cols_; }
 
     // Walks from (i, j) to (0, 0); the border codes lead along row 0 or
     // column 0 once one sequence is used up.
@@ -79,15 +84,18 @@ public:
         while (i > 0 || j > 0) step(i, j, out);
     }
 
-    // Walks from (i, j) while the current cell scores above zero; row 0 and
-    // column 0 hold zeros, so the walk never leaves the matrix.
+    // Walks from (i, j) while the current cell scores above zero (local
+    // alignment's codes say so); row 0 and column 0 hold zeros, so the walk
+    // never leaves the matrix.
     void walk_while_positive(std::int64_t i, std::int64_t j, TracebackWriter &out) const {
-        while (score_at(i, j) > 0) step(i, j, out);
+        while (tb_[i * cols_ + j] & CELL_POSITIVE) step(i, j, out);
     }
 
 private:
+    std::int32_t *row(std::int64_t i) { return score_.data() + (i & 1) * cols_; }
+
     void step(std::int64_t &i, std::int64_t &j, TracebackWriter &out) const {
-        const std::uint8_t code = tb_[i * cols_ + j];
+        const std::uint8_t code = tb_[i * cols_ + j] & 3;
         if (code == TB_DIAG) {
             out.diag(i, j);
             --i;
@@ -99,17 +107,6 @@ private:
             out.left(j);
             --j;
         }
-    }
-
-    // Row i from column 1: diagonal predecessors at prev[0..], up ones at
-    // prev[1..], the left chain starting from the column-0 cell.
-    template <DiagonalFloor floor>
-    RunScores fill_row(std::int64_t i, std::uint8_t a, const std::uint8_t *seq_b, std::int32_t match,
-                  std::int32_t mismatch, std::int32_t gap) {
-        const std::int32_t *prev = score_.data() + (i - 1) * cols_;
-        std::int32_t *cur = score_.data() + i * cols_;
-        return fill_run<floor>(prev, prev + 1, seq_b, cols_ - 1, a, cur[0], {match, mismatch, gap},
-                        cur + 1, tb_.data() + i * cols_ + 1);
     }
 
     std::int64_t len_a_;

@@ -15,9 +15,8 @@ ENGINE_EXPORT std::int32_t nw_global(const std::uint8_t *seq_a, std::int32_t len
     using namespace engine;
     FullMatrices mx(len_a, len_b);
     if (!mx.reserve()) return -1;
-    mx.set_borders(gap, gap);
-    mx.fill<DiagonalFloor::none>(seq_a, seq_b, match, mismatch, gap);
-    *score = mx.score_at(len_a, len_b);
+    mx.fill<DiagonalFloor::none>(seq_a, seq_b, {match, mismatch, gap}, GLOBAL_BORDERS(gap));
+    *score = mx.last_row()[len_b];
 
     TracebackWriter columns(seq_a, seq_b, decode);
     if (!columns.reserve(len_a, len_b)) return -1;

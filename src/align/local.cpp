@@ -35,9 +35,8 @@ ENGINE_EXPORT std::int32_t sw_align(const std::uint8_t *seq_a, std::int32_t len_
     using namespace engine;
     FullMatrices mx(len_a, len_b);
     if (!mx.reserve()) return -1;
-    mx.set_zero_borders();
     BestCell best;
-    mx.fill<DiagonalFloor::zero>(seq_a, seq_b, match, mismatch, gap,
+    mx.fill<DiagonalFloor::zero>(seq_a, seq_b, {match, mismatch, gap}, ZERO_BORDERS,
                                  [&](std::int64_t i, const std::int32_t *row, std::int32_t row_max) {
                                      best.consider_row(i, row, len_b, row_max);
                                  });

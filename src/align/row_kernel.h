@@ -26,6 +26,11 @@ namespace engine {
 // Local alignment floors the diagonal candidate at zero; the others do not.
 enum class DiagonalFloor { none, zero };
 
+// Local alignment also marks, in bit 2 of a cell's code, whether the cell
+// scores above zero: its traceback stops at the first cell that does not,
+// and this way it needs no scores but those of the rows being filled.
+inline constexpr std::uint8_t CELL_POSITIVE = 4;
+
 struct Scoring {
     std::int32_t match, mismatch, gap;
 };
@@ -76,13 +81,17 @@ inline __m256i prefix_max_step(__m256i h, __m256i gaps) {
     return _mm256_max_epi32(h, _mm256_blend_epi32(moved, h, (1 << by) - 1));
 }
 
-// Eight code bytes: TB_LEFT where `left`, else TB_UP where `up`, else TB_DIAG.
-inline void store_codes(std::uint8_t *codes, __m256i up, __m256i left) {
+// Eight code bytes: TB_LEFT where `left`, else TB_UP where `up`, else
+// TB_DIAG; plus CELL_POSITIVE where `positive`.
+inline void store_codes(std::uint8_t *codes, __m256i up, __m256i left, __m256i positive) {
     const auto up_bits = static_cast<std::uint64_t>(_mm256_movemask_ps(_mm256_castsi256_ps(up)));
     const auto left_bits =
         static_cast<std::uint64_t>(_mm256_movemask_ps(_mm256_castsi256_ps(left)));
+    const auto positive_bits =
+        static_cast<std::uint64_t>(_mm256_movemask_ps(_mm256_castsi256_ps(positive)));
     const std::uint64_t bytes = _pdep_u64(up_bits & ~left_bits, 0x0101010101010101ULL) |
-                                _pdep_u64(left_bits, 0x0202020202020202ULL);
+                                _pdep_u64(left_bits, 0x0202020202020202ULL) |
+                                _pdep_u64(positive_bits, 0x0404040404040404ULL);
     std::memcpy(codes, &bytes, sizeof bytes);
 }
 
@@ -147,7 +156,10 @@ inline RunScores fill_run(const std::int32_t *diag, const std::int32_t *up,
         const __m256i h_before = shift_up<1>(h, carry);
         const __m256i from_left = _mm256_cmpgt_epi32(_mm256_add_epi32(h_before, gap1), t);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), h);
-        store_codes(codes + x, from_up, from_left);
+        __m256i positive = _mm256_setzero_si256();
+        if constexpr (floor == DiagonalFloor::zero)
+            positive = _mm256_cmpgt_epi32(h, _mm256_setzero_si256());
+        store_codes(codes + x, from_up, from_left, positive);
         carry = _mm256_permutevar8x32_epi32(h, top_lane);
         run_max = _mm256_max_epi32(run_max, h);
     }
@@ -156,6 +168,8 @@ inline RunScores fill_run(const std::int32_t *diag, const std::int32_t *up,
     for (; x < count; ++x) {
         left = fill_cell<floor>(add32(diag[x], pair_score(a, b[x], sc.match, sc.mismatch)),
                                 add32(up[x], sc.gap), add32(left, sc.gap), out[x], codes[x]);
+        if constexpr (floor == DiagonalFloor::zero)
+            if (left > 0) codes[x] |= CELL_POSITIVE;
         max = left > max ? left : max;
     }
     return {left, max};

@@ -16,14 +16,24 @@ struct EndCell {
     std::int32_t score;
 };
 
-// The last row's leftmost maximum, replaced by the topmost cell of the last
-// column only when that one is strictly greater.
-EndCell best_end_cell(const engine::FullMatrices &mx, std::int64_t len_a, std::int64_t len_b) {
+// The last column's topmost maximum, gathered row by row during the fill.
+struct LastColumnBest {
+    std::int64_t i = 0;
+    std::int32_t score = std::numeric_limits<std::int32_t>::min();
+
+    void consider(std::int64_t row, std::int32_t value) {
+        if (value > score) *this = {row, value};
+    }
+};
+
+// The last row's leftmost maximum, replaced by the last column's topmost
+// maximum only when that one is strictly greater.
+EndCell best_end_cell(const std::int32_t *last_row, std::int64_t len_a, std::int64_t len_b,
+                      const LastColumnBest &column) {
     EndCell end{len_a, len_b, std::numeric_limits<std::int32_t>::min()};
     for (std::int64_t j = 0; j <= len_b; ++j)
-        if (mx.score_at(len_a, j) > end.score) end = {len_a, j, mx.score_at(len_a, j)};
-    for (std::int64_t i = 0; i <= len_a; ++i)
-        if (mx.score_at(i, len_b) > end.score) end = {i, len_b, mx.score_at(i, len_b)};
+        if (last_row[j] > end.score) end = {len_a, j, last_row[j]};
+    if (column.score > end.score) end = {column.i, len_b, column.score};
     return end;
 }
 
@@ -38,9 +48,13 @@ ENGINE_EXPORT std::int32_t nw_semiglobal(const std::uint8_t *seq_a, std::int32_t
     using namespace engine;
     FullMatrices mx(len_a, len_b);
     if (!mx.reserve()) return -1;
-    mx.set_borders(/*row0_gap=*/0, gap);
-    mx.fill<DiagonalFloor::none>(seq_a, seq_b, match, mismatch, gap);
-    const EndCell end = best_end_cell(mx, len_a, len_b);
+    LastColumnBest column;
+    mx.fill<DiagonalFloor::none>(
+        seq_a, seq_b, {match, mismatch, gap}, FREE_ROW0_BORDERS(gap),
+        [&](std::int64_t i, const std::int32_t *row, std::int32_t) {
+            column.consider(i, row[len_b]);
+        });
+    const EndCell end = best_end_cell(mx.last_row(), len_a, len_b, column);
     *score = end.score;
 
     TracebackWriter columns(seq_a, seq_b, decode);
