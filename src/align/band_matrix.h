@@ -61,8 +61,11 @@ inline void walk_band_traceback(const std::uint8_t *tb, std::int64_t i, std::int
                         i, j, w, out);
 }
 
-// Score and traceback matrices of one banded alignment, every score slot
-// unreachable (NEG_INF) and every code TB_DIAG until written.
+// Score and traceback matrices of one banded alignment. Slots are not set
+// to NEG_INF and TB_DIAG in advance: the fill, the end-cell choice and the
+// walk only ever read band cells inside the matrix, and each of those is a
+// border cell or a filled one (every such cell is reachable), so a slot
+// that is never written is never read either.
 class BandMatrices {
 public:
     // Reserves the score matrix, then the traceback matrix.
@@ -70,7 +73,7 @@ public:
         w_ = w;
         width_ = band_width(w);
         const auto slots = static_cast<std::size_t>((len_a + 1) * width_);
-        return score_.allocate_filled(slots, NEG_INF) && tb_.allocate_zeroed(slots);
+        return score_.allocate(slots) && tb_.allocate(slots);
     }
 
     // Cell (0, 0), row 0 for j = 1 .. min(len_b, w) at `row0_gap` per column,
@@ -78,6 +81,7 @@ public:
     void set_borders(std::int64_t len_a, std::int64_t len_b, std::int32_t row0_gap,
                      std::int32_t gap) {
         score_[w_] = 0;
+        tb_[w_] = TB_DIAG;
         for (std::int64_t j = 1; j <= std::min(len_b, w_); ++j) {
             score_[w_ + j] = mul32(j, row0_gap);
             tb_[w_ + j] = TB_LEFT;
