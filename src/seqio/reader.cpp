@@ -130,6 +130,10 @@ std::int32_t parse_fasta(bio_parser_t *r, char *name, std::int32_t name_cap, std
         while (has_byte(r)) {
             const std::uint8_t first = r->in_buf[r->in_pos];
             if (first == '>') break;
+            if (first == LF || first == CR) {  // blank line: one byte at a time, so a
+                ++r->in_pos;                   // lone CR never hides the next '>'
+                continue;
+            }
             if (first == ';') {
                 skip_line(r);
                 continue;

@@ -117,6 +117,10 @@ private:
             take_header(rec, name_cap);
             std::string s;
             while (pos_ < t_.size() && t_[pos_] != '>') {
+                if (t_[pos_] == '\n' || t_[pos_] == '\r') {  // a line led by either is blank
+                    ++pos_;
+                    continue;
+                }
                 std::size_t next;
                 const std::string line = line_at(pos_, &next);
                 if (t_[pos_] != ';') {
