@@ -438,6 +438,31 @@ void expect_two_stage_failure(std::size_t len_a, std::size_t len_b, Call call,
     }
 }
 
+using PlainModel = Alignment (*)(const Codes &, const Codes &, Scores, const char *);
+
+// A full-matrix aligner against its model on random inputs and scores, with
+// both argument orders.
+inline void expect_matches_model(PlainAligner f, PlainModel model, unsigned seed) {
+    std::mt19937 rng(seed);
+    for (int round = 0; round < 400; ++round) {
+        const Codes A = random_codes(rng, random_length(rng, 300));
+        const Codes B = rng() % 2 ? mutate(rng, A, 20) : random_codes(rng, random_length(rng, 300));
+        const Scores s = random_scores(rng);
+        SCOPED_TRACE(testing::Message() << "round " << round);
+        ASSERT_EQ(run(f, A, B, s), model(A, B, s, kDistinct));
+        ASSERT_EQ(run(f, B, A, s), model(B, A, s, kDistinct));
+    }
+}
+
+// Both failure stages of a full-matrix aligner.
+inline void expect_plain_failure_stages(PlainAligner f, PlainModel model) {
+    const Codes A = nt("TTACGTACC"), B = nt("GACGACGG");
+    const Scores s{2, -1, -2};
+    expect_two_stage_failure(
+        A.size(), B.size(), [&](Outputs &o) { return call(f, A, B, kDistinct, s, o); },
+        model(A, B, s, kDistinct).score);
+}
+
 using BandedModel = Alignment (*)(const Codes &, const Codes &, Scores, std::int64_t, const char *);
 
 // A banded aligner against its model on random inputs, scores and bands

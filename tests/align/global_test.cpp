@@ -44,23 +44,8 @@ TEST(NwGlobal, GapInsideAlignment) {
               (Alignment{8, "ACGTACGT", "ACG-ACGT", 12, 7, 0, 1}));
 }
 
-TEST(NwGlobal, MatchesModelOnRandomInputs) {
-    std::mt19937 rng(20261208);
-    for (int round = 0; round < 400; ++round) {
-        const Codes A = random_codes(rng, random_length(rng, 300));
-        const Codes B = rng() % 2 ? mutate(rng, A, 20) : random_codes(rng, random_length(rng, 300));
-        const Scores s = random_scores(rng);
-        SCOPED_TRACE(testing::Message() << "round " << round);
-        ASSERT_EQ(run(nw_global, A, B, s), model_global(A, B, s));
-    }
-}
+TEST(NwGlobal, MatchesModelOnRandomInputs) { expect_matches_model(nw_global, model_global, 20261208); }
 
-TEST(NwGlobal, FailsInTwoStages) {
-    const Codes A = nt("ACGTTGCA"), B = nt("ACTTGA");
-    const Scores s{2, -1, -2};
-    expect_two_stage_failure(
-        A.size(), B.size(), [&](Outputs &o) { return call(nw_global, A, B, kDistinct, s, o); },
-        model_global(A, B, s).score);
-}
+TEST(NwGlobal, FailsInTwoStages) { expect_plain_failure_stages(nw_global, model_global); }
 
 }  // namespace

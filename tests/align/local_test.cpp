@@ -38,25 +38,8 @@ TEST(SwAlign, FlankingMismatchesLeftOut) {
     EXPECT_EQ(local("TTTACGTGGG", "CCACGTAA", {1, -2, -2}), (Alignment{4, "ACGT", "ACGT", 4, 4, 0, 0}));
 }
 
-TEST(SwAlign, MatchesModelOnRandomInputs) {
-    std::mt19937 rng(1208);
-    for (int round = 0; round < 400; ++round) {
-        const Codes A = random_codes(rng, random_length(rng, 300));
-        const Codes B = rng() % 2 ? mutate(rng, A, 25) : random_codes(rng, random_length(rng, 300));
-        const Scores s = random_scores(rng);
-        SCOPED_TRACE(testing::Message() << "round " << round);
-        const Alignment got = run(sw_align, A, B, s);
-        ASSERT_EQ(got, model_local(A, B, s));
-        ASSERT_GE(got.score, 0);
-    }
-}
+TEST(SwAlign, MatchesModelOnRandomInputs) { expect_matches_model(sw_align, model_local, 1208); }
 
-TEST(SwAlign, FailsInTwoStages) {
-    const Codes A = nt("TTACGTACC"), B = nt("GACGACGG");
-    const Scores s{2, -1, -2};
-    expect_two_stage_failure(
-        A.size(), B.size(), [&](Outputs &o) { return call(sw_align, A, B, kDistinct, s, o); },
-        model_local(A, B, s).score);
-}
+TEST(SwAlign, FailsInTwoStages) { expect_plain_failure_stages(sw_align, model_local); }
 
 }  // namespace

@@ -48,25 +48,8 @@ TEST(NwSemiglobal, OverlapOfAsEndWithBsStart) {
               (Alignment{7, "ACGTT--", "--GTTCA", 1, 3, 0, 4}));
 }
 
-TEST(NwSemiglobal, MatchesModelOnRandomInputs) {
-    std::mt19937 rng(8122026);
-    for (int round = 0; round < 400; ++round) {
-        const Codes A = random_codes(rng, random_length(rng, 300));
-        const Codes B = rng() % 2 ? mutate(rng, A, 20) : random_codes(rng, random_length(rng, 300));
-        const Scores s = random_scores(rng);
-        SCOPED_TRACE(testing::Message() << "round " << round);
-        ASSERT_EQ(run(nw_semiglobal, A, B, s), model_semiglobal(A, B, s));
-        ASSERT_EQ(run(nw_semiglobal, B, A, s), model_semiglobal(B, A, s));
-    }
-}
+TEST(NwSemiglobal, MatchesModelOnRandomInputs) { expect_matches_model(nw_semiglobal, model_semiglobal, 8122026); }
 
-TEST(NwSemiglobal, FailsInTwoStages) {
-    const Codes A = nt("GTTGC"), B = nt("ACGTTGCAA");
-    const Scores s{2, -1, -2};
-    expect_two_stage_failure(
-        A.size(), B.size(),
-        [&](Outputs &o) { return call(nw_semiglobal, A, B, kDistinct, s, o); },
-        model_semiglobal(A, B, s).score);
-}
+TEST(NwSemiglobal, FailsInTwoStages) { expect_plain_failure_stages(nw_semiglobal, model_semiglobal); }
 
 }  // namespace
