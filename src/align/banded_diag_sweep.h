@@ -104,15 +104,14 @@ struct DiagonalView {
     std::uint8_t *codes;  // codes[i] is the traceback slot of cell (i, d - i)
 };
 
-// Cells first..last of anti-diagonal v.d one at a time (all with i >= 1 and
-// j >= 1). Kept out of line: inlined into the sweep, the loop would share
-// registers with everything the sweep keeps live and spill its invariants.
-// Kept scalar: this loop is the whole fill of nw_banded_diag, the plain
-// reference the vector kernels are checked against; computing cells many at
-// a time is the kernels' job, and the compiler's own vectorisation would
-// blur that line.
+// Cells first..last of anti-diagonal v.d by the single-cell rule (all with
+// i >= 1 and j >= 1). Kept out of line: inlined into the sweep, the loop
+// would share registers with everything the sweep keeps live and spill its
+// invariants. The compiler may vectorise it: the values are those of the
+// rule cell by cell, which is what makes nw_banded_diag the reference of the
+// hand-written kernels.
 template <class Score>
-[[gnu::noinline, gnu::optimize("no-tree-vectorize")]] void fill_single_cells(
+[[gnu::noinline]] void fill_single_cells(
     const BandedCall &call, const DiagonalView<Score> &v, std::int64_t first, std::int64_t last,
     Score marker) {
     // Locals, so the byte stores of codes (which may alias anything) do not
