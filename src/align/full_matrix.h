@@ -28,8 +28,8 @@ struct Borders {
     std::uint8_t col0_code;
 };
 
-inline constexpr Borders GLOBAL_BORDERS(std::int32_t gap) { return {gap, gap, TB_LEFT, TB_UP}; }
-inline constexpr Borders FREE_ROW0_BORDERS(std::int32_t gap) { return {0, gap, TB_LEFT, TB_UP}; }
+constexpr Borders global_borders(std::int32_t gap) { return {gap, gap, TB_LEFT, TB_UP}; }
+constexpr Borders free_row0_borders(std::int32_t gap) { return {0, gap, TB_LEFT, TB_UP}; }
 inline constexpr Borders ZERO_BORDERS{0, 0, TB_DIAG, TB_DIAG};
 
 class FullMatrices {

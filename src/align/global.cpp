@@ -15,7 +15,7 @@ ENGINE_EXPORT std::int32_t nw_global(const std::uint8_t *seq_a, std::int32_t len
     using namespace engine;
     FullMatrices mx(len_a, len_b);
     if (!mx.reserve()) return -1;
-    mx.fill<DiagonalFloor::none>(seq_a, seq_b, {match, mismatch, gap}, GLOBAL_BORDERS(gap));
+    mx.fill<DiagonalFloor::none>(seq_a, seq_b, {match, mismatch, gap}, global_borders(gap));
     *score = mx.last_row()[len_b];
 
     TracebackWriter columns(seq_a, seq_b, decode);

@@ -50,7 +50,7 @@ ENGINE_EXPORT std::int32_t nw_semiglobal(const std::uint8_t *seq_a, std::int32_t
     if (!mx.reserve()) return -1;
     LastColumnBest column;
     mx.fill<DiagonalFloor::none>(
-        seq_a, seq_b, {match, mismatch, gap}, FREE_ROW0_BORDERS(gap),
+        seq_a, seq_b, {match, mismatch, gap}, free_row0_borders(gap),
         [&](std::int64_t i, const std::int32_t *row, std::int32_t) {
             column.consider(i, row[len_b]);
         });
