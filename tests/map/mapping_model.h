@@ -21,6 +21,7 @@
 #include "engine.h"
 #include "map/index.h"
 #include "seqio/codes.h"
+#include "map/minimizer_model.h"
 
 namespace map_test {
 
@@ -187,66 +188,24 @@ inline Codes random_read(std::mt19937_64 &rng, const Reference &ref, int k) {
 // ---------------------------------------------------------------------------
 // Model of the one-read pipeline.
 
-inline std::uint64_t kmer_hash(std::uint64_t x, std::uint64_t m) {
-    x = (~x + (x << 21)) & m;
-    x = x ^ (x >> 24);
-    x = (x * 265) & m;
-    x = x ^ (x >> 14);
-    x = (x * 21) & m;
-    x = x ^ (x >> 28);
-    x = (x + (x << 31)) & m;
-    return x;
-}
-
 struct Minimizer {
     std::uint64_t hash;
     std::int64_t pos;
     std::uint8_t strand;
 };
 
+// The rescanning minimizer model the minimizer tests use, as records.
 inline std::vector<Minimizer> naive_minimizers(const std::uint8_t *seq, std::int64_t len, int k,
                                                int w) {
     const std::int64_t n = len - k + 1;
     if (n <= 0) return {};
-    const std::uint64_t mask = k == 32 ? ~0ULL : (1ULL << (2 * k)) - 1;
-    const std::uint64_t invalid = ~0ULL;
-    std::vector<std::uint64_t> value(n);
-    std::vector<std::uint8_t> strand(n, 0);
-    for (std::int64_t i = 0; i < n; ++i) {
-        std::uint64_t fwd = 0, rev = 0;
-        bool valid = true;
-        for (int j = 0; j < k; ++j) {
-            const std::uint8_t c = seq[i + j];
-            if (c > 3) valid = false;
-            fwd = (fwd << 2) | (c & 3);
-            const std::uint8_t rc = static_cast<std::uint8_t>(3 - seq[i + k - 1 - j]);
-            rev = (rev << 2) | (rc & 3);
-        }
-        if (!valid) {
-            value[i] = invalid;
-            continue;
-        }
-        const std::uint64_t hf = kmer_hash(fwd & mask, mask), hr = kmer_hash(rev & mask, mask);
-        value[i] = hr < hf ? hr : hf;
-        strand[i] = hr < hf ? 1 : 0;
-    }
+    std::vector<std::uint64_t> hash(n);
+    std::vector<std::int64_t> pos(n);
+    std::vector<std::uint8_t> strand(n);
+    const std::int64_t count = minimizer_model::rescanning_minimizers(
+        seq, len, k, w, hash.data(), pos.data(), strand.data());
     std::vector<Minimizer> out;
-    if (w > n) {
-        std::int64_t best = 0;
-        for (std::int64_t i = 1; i < n; ++i)
-            if (value[i] < value[best]) best = i;
-        if (value[best] != invalid) out.push_back({value[best], best, strand[best]});
-        return out;
-    }
-    std::int64_t last = -1;
-    for (std::int64_t s = 0; s + w <= n; ++s) {
-        std::int64_t best = s;
-        for (std::int64_t j = s + 1; j < s + w; ++j)
-            if (value[j] < value[best]) best = j;
-        if (best == last || value[best] == invalid) continue;
-        out.push_back({value[best], best, strand[best]});
-        last = best;
-    }
+    for (std::int64_t i = 0; i < count; ++i) out.push_back({hash[i], pos[i], strand[i]});
     return out;
 }
 
