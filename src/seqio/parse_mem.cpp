@@ -1,9 +1,9 @@
 #include "seqio/parse_mem.h"
 
 #include <omp.h>
-#include <sys/mman.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -53,205 +53,6 @@ const char *next_fastq_start(const char *p, const char *end) {
     return end;
 }
 
-// ---- growable chunk buffers ----------------------------------------------
-
-// Chunk buffers reach hundreds of megabytes and are written once, front to
-// back. With 4 KB pages their first-touch faults cost more than the parsing
-// itself, so a large buffer is asked to be backed by huge pages. Growing
-// such a buffer in place would remap it and split its huge pages, so a large
-// one grows into a fresh reservation instead: the copy of what it holds is
-// cheaper than the faults it avoids. The hint may be ignored by the kernel.
-constexpr std::int64_t HUGE_PAGE_HINT_BYTES = std::int64_t{4} << 20;
-constexpr std::uintptr_t PAGE_BYTES = 4096;
-
-void advise_huge_pages(void *p, std::int64_t bytes) {
-    const auto begin = reinterpret_cast<std::uintptr_t>(p);
-    const std::uintptr_t first = (begin + PAGE_BYTES - 1) & ~(PAGE_BYTES - 1);
-    const std::uintptr_t last = (begin + static_cast<std::uintptr_t>(bytes)) & ~(PAGE_BYTES - 1);
-    if (last > first) madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-}
-
-// A buffer of `bytes` holding the first `used` bytes of `old`, which is
-// released on success and kept on failure.
-void *regrow(void *old, std::int64_t used, std::int64_t bytes) {
-    if (bytes < HUGE_PAGE_HINT_BYTES) return mem_realloc(old, static_cast<std::size_t>(bytes));
-    void *fresh = mem_alloc(static_cast<std::size_t>(bytes));
-    if (!fresh) return nullptr;
-    advise_huge_pages(fresh, bytes);
-    if (used > 0) std::memcpy(fresh, old, static_cast<std::size_t>(used));
-    mem_free(old);
-    return fresh;
-}
-
-// Grows `buf`, of which `used` elements are in use, to hold `needed`
-// elements: the capacity is raised to CHUNK_MIN_CAP, then doubled until it
-// suffices.
-template <class T>
-bool ensure_capacity(T *&buf, std::int64_t &cap, std::int64_t used, std::int64_t needed) {
-    if (needed <= cap) return true;
-    std::int64_t grown = std::max(cap, CHUNK_MIN_CAP);
-    while (grown < needed) grown *= 2;
-    constexpr auto size = static_cast<std::int64_t>(sizeof(T));
-    void *p = regrow(buf, used * size, grown * size);
-    if (!p) return false;
-    buf = static_cast<T *>(p);
-    cap = grown;
-    return true;
-}
-
-// The per-record arrays share one capacity, doubled when full.
-bool ensure_record_slot(chunk_out &c) {
-    if (c.n_recs < c.rec_cap) return true;
-    const std::int64_t grown = c.rec_cap ? 2 * c.rec_cap : CHUNK_MIN_CAP;
-    const std::int64_t bytes = grown * std::int64_t{sizeof(std::int32_t)};
-    for (std::int32_t **array : {&c.lens, &c.prot, &c.nm_sizes}) {
-        void *p = regrow(*array, c.n_recs * std::int64_t{sizeof(std::int32_t)}, bytes);
-        if (!p) return false;
-        *array = static_cast<std::int32_t *>(p);
-    }
-    c.rec_cap = grown;
-    return true;
-}
-
-// ---- one chunk -------------------------------------------------------------
-
-class ChunkParser {
-public:
-    ChunkParser(const ParseSettings &s, const ChunkTables &t, chunk_out &c)
-        : s_(s), tables_(t), c_(c), end_(s.text + s.text_len) {}
-
-    void run(const char *a, const char *stop) {
-        while (a < stop && !c_.failed && !c_.too_big) {
-            const char *next = s_.fastq ? fastq_record(a) : fasta_record(a);
-            if (!next) return;
-            a = next;
-        }
-    }
-
-private:
-    // Each returns where the next record starts, or null when the chunk ends.
-    const char *fasta_record(const char *a);
-    const char *fastq_record(const char *a);
-
-    bool fail() {
-        c_.failed = 1;
-        return false;
-    }
-    bool append_raw(const char *bytes, std::int64_t at, std::int64_t n);
-    bool convert_line(const Line &line, const LetterConverter &table);
-    bool append_quals(const char *qual, std::int64_t qual_len, std::int64_t seq_len);
-    bool append_record(const Line &header, std::int64_t seq_len, std::int32_t flag);
-
-    const ParseSettings &s_;
-    const ChunkTables &tables_;
-    chunk_out &c_;
-    const char *end_;
-};
-
-// Header text: the line less its marker byte.
-inline const char *header_begin(const Line &line) {
-    return line.end > line.begin ? line.begin + 1 : line.end;
-}
-
-const char *ChunkParser::fasta_record(const char *a) {
-    const Line header = line_at(a, end_);
-    if (!header.terminated || header.next == end_) return nullptr;
-    std::int64_t len = 0;
-    const char *p = header.next;
-    while (p < end_ && *p != '>') {
-        const Line line = line_at(p, end_);
-        if (!append_raw(line.begin, len, line.end - line.begin)) return nullptr;
-        len += line.end - line.begin;
-        p = line.next;
-    }
-    if (len == 0) return p;
-    bool protein = s_.protein > 0;
-    if (s_.protein < 0) {
-        protein = looks_like_protein(tables_.aa_only, c_.seq_tmp, static_cast<std::size_t>(len));
-    }
-    const std::int32_t flag = s_.protein < 0 ? (protein ? 1 : 0) : (protein ? s_.protein : 0);
-    (protein ? tables_.aa : tables_.nt).convert(c_.seq_tmp, static_cast<std::size_t>(len), c_.seq_tmp);
-    if (!append_record(header, len, flag)) return nullptr;
-    return p;
-}
-
-const char *ChunkParser::fastq_record(const char *a) {
-    const Line header = line_at(a, end_);
-    if (!header.terminated || header.next == end_) return nullptr;
-    const Line sequence = line_at(header.next, end_);
-    const char *next = sequence.next;
-    const char *qual = nullptr;
-    std::int64_t qual_len = 0;
-    if (next < end_) {
-        next = line_at(next, end_).next;  // separator, not examined
-        if (next < end_) {
-            const Line quality = line_at(next, end_);
-            qual = quality.begin;
-            qual_len = quality.end - quality.begin;
-            next = quality.next;
-        }
-    }
-    const std::int64_t len = sequence.end - sequence.begin;
-    if (len == 0) return next;
-    const bool protein = s_.protein == 1;
-    if (!convert_line(sequence, protein ? tables_.aa : tables_.nt)) return nullptr;
-    if (s_.make_quals && !append_quals(qual, qual_len, len)) return nullptr;
-    if (!append_record(header, len, protein ? 1 : 0)) return nullptr;
-    return next;
-}
-
-// Copies raw sequence bytes into seq_tmp at `at`.
-bool ChunkParser::append_raw(const char *bytes, std::int64_t at, std::int64_t n) {
-    if (n == 0) return true;
-    if (!ensure_capacity(c_.seq_tmp, c_.seq_tmp_cap, at, at + n)) return fail();
-    std::memcpy(c_.seq_tmp + at, bytes, static_cast<std::size_t>(n));
-    return true;
-}
-
-// Converts a whole sequence line from the text into seq_tmp.
-bool ChunkParser::convert_line(const Line &line, const LetterConverter &table) {
-    const std::int64_t n = line.end - line.begin;
-    if (!ensure_capacity(c_.seq_tmp, c_.seq_tmp_cap, 0, n)) return fail();
-    table.convert(reinterpret_cast<const std::uint8_t *>(line.begin), static_cast<std::size_t>(n), c_.seq_tmp);
-    return true;
-}
-
-// Exactly seq_len values: the quality line cut or padded with zeros.
-bool ChunkParser::append_quals(const char *qual, std::int64_t qual_len, std::int64_t seq_len) {
-    if (!ensure_capacity(c_.q_buf, c_.q_cap, c_.q_len, c_.q_len + seq_len)) return fail();
-    std::uint8_t *out = c_.q_buf + c_.q_len;
-    const std::int64_t kept = std::min(qual_len, seq_len);
-    if (kept > 0) std::memcpy(out, qual, static_cast<std::size_t>(kept));
-    phred_from_ascii(out, static_cast<std::size_t>(kept));
-    std::memset(out + kept, 0, static_cast<std::size_t>(seq_len - kept));
-    c_.q_len += seq_len;
-    return true;
-}
-
-// Packs the codes in seq_tmp and stores the header and per-record entries.
-bool ChunkParser::append_record(const Line &header, std::int64_t seq_len, std::int32_t flag) {
-    const char *name = header_begin(header);
-    const std::int64_t name_len = header.end - name;
-    if (seq_len > INT32_LIMIT || name_len + 1 > INT32_LIMIT || c_.n_recs == INT32_LIMIT) {
-        c_.too_big = 1;
-        return false;
-    }
-    const std::int64_t packed = packed_bytes64(seq_len);
-    if (!ensure_capacity(c_.pk_buf, c_.pk_cap, c_.pk_len, c_.pk_len + packed + 1)) return fail();
-    if (!ensure_capacity(c_.nm_buf, c_.nm_cap, c_.nm_len, c_.nm_len + name_len + 1)) return fail();
-    if (!ensure_record_slot(c_)) return fail();
-    pack5_fast(c_.seq_tmp, static_cast<std::size_t>(seq_len), c_.pk_buf + c_.pk_len);
-    c_.pk_len += packed;
-    std::memcpy(c_.nm_buf + c_.nm_len, name, static_cast<std::size_t>(name_len));
-    c_.nm_buf[c_.nm_len + name_len] = '\0';
-    c_.nm_len += name_len + 1;
-    c_.lens[c_.n_recs] = static_cast<std::int32_t>(seq_len);
-    c_.prot[c_.n_recs] = flag;
-    c_.nm_sizes[c_.n_recs] = static_cast<std::int32_t>(name_len + 1);
-    ++c_.n_recs;
-    return true;
-}
-
 }  // namespace
 
 std::int64_t next_record_start(const char *text, std::int64_t text_len, std::int64_t from,
@@ -272,31 +73,119 @@ void chunk_bounds(const char *text, std::int64_t text_len, bool fastq, int n_chu
     bounds[n_chunks] = text_len;
 }
 
-void release_chunk(chunk_out &chunk) {
-    mem_free(chunk.pk_buf);
-    mem_free(chunk.q_buf);
-    mem_free(chunk.nm_buf);
-    mem_free(chunk.seq_tmp);
-    mem_free(chunk.lens);
-    mem_free(chunk.prot);
-    mem_free(chunk.nm_sizes);
-    chunk = chunk_out{};
-}
-
-void parse_chunk(const ParseSettings &settings, const ChunkTables &tables, std::int64_t begin,
-                 std::int64_t stop, chunk_out &chunk) {
-    ChunkParser(settings, tables, chunk).run(settings.text + begin, settings.text + stop);
-}
-
 bool offsets_fit(const ParseTotals &totals, bool quals_delivered) {
     if (totals.too_big) return false;
     if (totals.packed > INT32_LIMIT || totals.names > INT32_LIMIT) return false;
     return !quals_delivered || totals.quals <= INT32_LIMIT;
 }
 
-// ---- the exported call -------------------------------------------------------
-
 namespace {
+
+// ---- record scanning ---------------------------------------------------------
+
+// Header text: the line less its marker byte.
+inline const char *header_begin(const Line &line) {
+    return line.end > line.begin ? line.begin + 1 : line.end;
+}
+
+// Walks the records that start in [a, stop) of the text ending at `end` and
+// hands each one with a non-empty sequence to the sink:
+//   sink.sequence_line(bytes, n, at)  each FASTA sequence line, `at` bytes
+//                                     into its record's sequence;
+//   sink.fasta_record(header, len)    after the lines of a FASTA record;
+//   sink.fastq_record(header, sequence, qual, qual_len).
+// A record call returning false ends the walk. Both passes use this walk, so
+// they see the same records in the same order.
+template <class Sink>
+const char *fasta_record(const char *a, const char *end, Sink &sink) {
+    const Line header = line_at(a, end);
+    if (!header.terminated || header.next == end) return nullptr;
+    std::int64_t len = 0;
+    const char *p = header.next;
+    while (p < end && *p != '>') {
+        const Line line = line_at(p, end);
+        const std::int64_t n = line.end - line.begin;
+        if (n > 0) sink.sequence_line(line.begin, n, len);
+        len += n;
+        p = line.next;
+    }
+    if (len == 0) return p;
+    return sink.fasta_record(header, len) ? p : nullptr;
+}
+
+template <class Sink>
+const char *fastq_record(const char *a, const char *end, Sink &sink) {
+    const Line header = line_at(a, end);
+    if (!header.terminated || header.next == end) return nullptr;
+    const Line sequence = line_at(header.next, end);
+    const char *next = sequence.next;
+    const char *qual = nullptr;
+    std::int64_t qual_len = 0;
+    if (next < end) {
+        next = line_at(next, end).next;  // separator, not examined
+        if (next < end) {
+            const Line quality = line_at(next, end);
+            qual = quality.begin;
+            qual_len = quality.end - quality.begin;
+            next = quality.next;
+        }
+    }
+    if (sequence.end == sequence.begin) return next;
+    return sink.fastq_record(header, sequence, qual, qual_len) ? next : nullptr;
+}
+
+template <class Sink>
+void scan_chunk(const char *a, const char *stop, const char *end, bool fastq, Sink &sink) {
+    while (a < stop) {
+        const char *next = fastq ? fastq_record(a, end, sink) : fasta_record(a, end, sink);
+        if (!next) return;
+        a = next;
+    }
+}
+
+// ---- pass 1: counting ------------------------------------------------------------
+
+// What one chunk holds, in output bytes and entries.
+struct ChunkCount {
+    std::int64_t records = 0;
+    std::int64_t packed = 0;
+    std::int64_t names = 0;
+    std::int64_t quals = 0;
+    std::int64_t longest = 0;  // longest sequence
+    bool too_big = false;      // a record or the record count exceeds 32 bits
+};
+
+class CountSink {
+public:
+    CountSink(ChunkCount &count, bool make_quals) : c_(count), make_quals_(make_quals) {}
+
+    void sequence_line(const char *, std::int64_t, std::int64_t) {}
+    bool fasta_record(const Line &header, std::int64_t len) { return add(header, len); }
+    bool fastq_record(const Line &header, const Line &sequence, const char *, std::int64_t) {
+        return add(header, sequence.end - sequence.begin);
+    }
+
+private:
+    // Stops the chunk at a record that would not fit the 32-bit entries.
+    bool add(const Line &header, std::int64_t len) {
+        const std::int64_t name_size = header.end - header_begin(header) + 1;
+        if (len > INT32_LIMIT || name_size > INT32_LIMIT || c_.records == INT32_LIMIT) {
+            c_.too_big = true;
+            return false;
+        }
+        ++c_.records;
+        c_.packed += packed_bytes64(len);
+        c_.names += name_size;
+        if (make_quals_) c_.quals += len;
+        c_.longest = std::max(c_.longest, len);
+        return true;
+    }
+
+    ChunkCount &c_;
+    bool make_quals_;
+};
+
+// ---- pass 2: writing ---------------------------------------------------------------
 
 struct Outputs {
     char *names;
@@ -310,49 +199,118 @@ struct Outputs {
 };
 
 // Where a chunk's data starts in each output.
-struct MergeStart {
+struct ChunkStart {
     std::int64_t record = 0;
     std::int64_t packed = 0;
     std::int64_t names = 0;
     std::int64_t quals = 0;
 };
 
-// The chunk records of one call; releases every chunk buffer on every path.
-class ChunkSet {
-public:
-    ChunkSet() = default;
-    ChunkSet(const ChunkSet &) = delete;
-    ChunkSet &operator=(const ChunkSet &) = delete;
-    ~ChunkSet() {
-        for (int k = 0; k < count_; ++k) release_chunk(records_[static_cast<std::size_t>(k)]);
-    }
-    [[nodiscard]] bool reserve(int count) {
-        if (!records_.allocate_zeroed(static_cast<std::size_t>(count))) return false;
-        count_ = count;
-        return true;
-    }
-    int count() const { return count_; }
-    chunk_out &operator[](int k) { return records_[static_cast<std::size_t>(k)]; }
-
-private:
-    Buffer<chunk_out> records_;
-    int count_ = 0;
+struct Tables {
+    const LetterConverter &nt;
+    const LetterConverter &aa;
+    const ByteTable &aa_only;
 };
 
-// Sums the chunks; false when a reservation failed in any of them.
-bool sum_chunks(ChunkSet &chunks, ParseTotals &totals) {
-    bool failed = false;
-    for (int k = 0; k < chunks.count(); ++k) {
-        const chunk_out &c = chunks[k];
-        failed = failed || c.failed;
-        totals.too_big = totals.too_big || c.too_big;
-        totals.records += c.n_recs;
-        totals.packed += c.pk_len;
-        totals.names += c.nm_len;
-        totals.quals += c.q_len;
-    }
-    return !failed;
+struct Settings {
+    const char *text;
+    const char *end;
+    bool fastq;        // any format code other than FASTA
+    bool make_quals;   // FASTQ proper: one Phred value per code
+    std::int32_t protein;
+};
+
+// Packs n >= 1 codes at `out` without writing the zero byte bio_pack5 leaves
+// after them: that byte belongs to the next chunk, which another thread may
+// be writing. Eight codes fill exactly five bytes, so all but the last one
+// to eight codes are packed in place (their zero byte lands where the rest
+// goes) and the rest through a small buffer.
+void pack_without_trailing_zero(const std::uint8_t *codes, std::int64_t n, std::uint8_t *out) {
+    const std::int64_t whole = (n - 1) & ~std::int64_t{7};
+    if (whole > 0) pack5_fast(codes, static_cast<std::size_t>(whole), out);
+    const std::int64_t rest = n - whole;
+    std::uint8_t tail[8];
+    pack5_fast(codes + whole, static_cast<std::size_t>(rest), tail);
+    std::memcpy(out + whole / 8 * 5, tail, static_cast<std::size_t>(packed_bytes64(rest)));
 }
+
+// Writes the records of one chunk to their places. `scratch` holds the
+// longest sequence of the chunk.
+class WriteSink {
+public:
+    WriteSink(const Settings &s, const Tables &t, const Outputs &out, std::uint8_t *scratch,
+              const ChunkStart &start, std::int64_t records)
+        : s_(s), t_(t), out_(out), scratch_(scratch), at_(start), left_(records) {}
+
+    void sequence_line(const char *bytes, std::int64_t n, std::int64_t at) {
+        std::memcpy(scratch_ + at, bytes, static_cast<std::size_t>(n));
+    }
+
+    bool fasta_record(const Line &header, std::int64_t len) {
+        const auto n = static_cast<std::size_t>(len);
+        bool protein = s_.protein > 0;
+        if (s_.protein < 0) protein = looks_like_protein(t_.aa_only, scratch_, n);
+        const std::int32_t flag = s_.protein < 0 ? (protein ? 1 : 0) : (protein ? s_.protein : 0);
+        (protein ? t_.aa : t_.nt).convert(scratch_, n, scratch_);
+        finish(header, len, flag);
+        return true;
+    }
+
+    bool fastq_record(const Line &header, const Line &sequence, const char *qual,
+                      std::int64_t qual_len) {
+        const std::int64_t len = sequence.end - sequence.begin;
+        const bool protein = s_.protein == 1;
+        (protein ? t_.aa : t_.nt)
+            .convert(reinterpret_cast<const std::uint8_t *>(sequence.begin),
+                     static_cast<std::size_t>(len), scratch_);
+        if (s_.make_quals && out_.quals) write_quals(qual, qual_len, len);
+        finish(header, len, protein ? 1 : 0);
+        return true;
+    }
+
+private:
+    // Exactly len values: the quality line cut or padded with zeros.
+    void write_quals(const char *qual, std::int64_t qual_len, std::int64_t len) {
+        std::uint8_t *dst = out_.quals + at_.quals;
+        const std::int64_t kept = std::min(qual_len, len);
+        if (kept > 0) std::memcpy(dst, qual, static_cast<std::size_t>(kept));
+        phred_from_ascii(dst, static_cast<std::size_t>(kept));
+        std::memset(dst + kept, 0, static_cast<std::size_t>(len - kept));
+    }
+
+    // Packs the converted codes in scratch, stores the header and the
+    // per-record entries, and advances every position. Quality offsets
+    // advance by the sequence length when qualities are produced and stay 0
+    // otherwise.
+    void finish(const Line &header, std::int64_t len, std::int32_t flag) {
+        std::uint8_t *dst = out_.packed + at_.packed;
+        if (--left_ == 0) pack_without_trailing_zero(scratch_, len, dst);
+        else pack5_fast(scratch_, static_cast<std::size_t>(len), dst);
+        const char *name = header_begin(header);
+        const std::int64_t name_len = header.end - name;
+        std::memcpy(out_.names + at_.names, name, static_cast<std::size_t>(name_len));
+        out_.names[at_.names + name_len] = '\0';
+
+        const std::int64_t r = at_.record++;
+        at_.packed += packed_bytes64(len);
+        at_.names += name_len + 1;
+        if (s_.make_quals) at_.quals += len;
+        out_.seq_lens[r] = static_cast<std::int32_t>(len);
+        out_.is_protein[r] = flag;
+        out_.packed_offs[r + 1] = static_cast<std::int32_t>(at_.packed);
+        out_.name_offs[r + 1] = static_cast<std::int32_t>(at_.names);
+        if (out_.qual_offs) out_.qual_offs[r + 1] = static_cast<std::int32_t>(at_.quals);
+    }
+
+    const Settings &s_;
+    const Tables &t_;
+    const Outputs &out_;
+    std::uint8_t *scratch_;
+    ChunkStart at_;
+    std::int64_t left_;  // records of the chunk still to write
+};
+
+// ---- the call ------------------------------------------------------------------------
 
 // What the caller provides.
 struct Request {
@@ -363,11 +321,34 @@ struct Request {
     std::int32_t max_records;
 };
 
+// Per chunk counts and places, and one sequence scratch per thread.
+struct Plan {
+    int n_chunks = 0;
+    ChunkCount counts[MAX_CHUNKS];
+    ChunkStart starts[MAX_CHUNKS];
+    Buffer<std::uint8_t> scratch[MAX_CHUNKS];
+    bool scratch_failed[MAX_CHUNKS] = {};
+};
+
+ParseTotals sum_counts(const Plan &plan) {
+    ParseTotals totals;
+    for (int k = 0; k < plan.n_chunks; ++k) {
+        const ChunkCount &c = plan.counts[k];
+        totals.too_big = totals.too_big || c.too_big;
+        totals.records += c.records;
+        totals.packed += c.packed;
+        totals.names += c.names;
+        totals.quals += c.quals;
+    }
+    return totals;
+}
+
 // -1 when a reservation failed, -2 when an output is too small or an offset
 // would not fit, otherwise the record count.
-std::int32_t verdict(ChunkSet &chunks, const Request &req) {
-    ParseTotals totals;
-    if (!sum_chunks(chunks, totals)) return -1;
+std::int32_t verdict(const Plan &plan, const Request &req) {
+    for (int t = 0; t < plan.n_chunks; ++t)
+        if (plan.scratch_failed[t]) return -1;
+    const ParseTotals totals = sum_counts(plan);
     const Outputs &out = req.out;
     if (totals.records > req.max_records || totals.packed >= req.packed_cap ||
         totals.names > req.names_cap || (out.quals && totals.quals > req.quals_cap) ||
@@ -378,74 +359,57 @@ std::int32_t verdict(ChunkSet &chunks, const Request &req) {
 
 // Where each chunk's data goes; writes the entries that precede all chunks
 // and the zero byte after the last packed record.
-void plan_merge(ChunkSet &chunks, const Outputs &out, MergeStart *starts) {
+void place_chunks(Plan &plan, const Outputs &out) {
     out.name_offs[0] = 0;
     out.packed_offs[0] = 0;
     if (out.qual_offs) out.qual_offs[0] = 0;
-    MergeStart at;
-    for (int k = 0; k < chunks.count(); ++k) {
-        const chunk_out &c = chunks[k];
-        starts[k] = at;
-        at.record += c.n_recs;
-        at.packed += c.pk_len;
-        at.names += c.nm_len;
-        at.quals += c.q_len;
+    ChunkStart at;
+    for (int k = 0; k < plan.n_chunks; ++k) {
+        const ChunkCount &c = plan.counts[k];
+        plan.starts[k] = at;
+        at.record += c.records;
+        at.packed += c.packed;
+        at.names += c.names;
+        at.quals += c.quals;
     }
     out.packed[at.packed] = 0;
 }
 
-// Copies one chunk's data and per-record entries into the outputs. Quality
-// offsets advance by the sequence length when qualities are produced and
-// stay 0 otherwise, whatever the chunking.
-void merge_chunk(const chunk_out &c, const MergeStart &at, const Outputs &out,
-                 bool make_quals) {
-    if (c.pk_len) std::memcpy(out.packed + at.packed, c.pk_buf, static_cast<std::size_t>(c.pk_len));
-    if (c.nm_len) std::memcpy(out.names + at.names, c.nm_buf, static_cast<std::size_t>(c.nm_len));
-    if (out.quals && c.q_len)
-        std::memcpy(out.quals + at.quals, c.q_buf, static_cast<std::size_t>(c.q_len));
-    std::int64_t packed = at.packed, names = at.names, quals = at.quals;
-    for (std::int32_t r = 0; r < c.n_recs; ++r) {
-        const std::int64_t k = at.record + r;
-        out.seq_lens[k] = c.lens[r];
-        out.is_protein[k] = c.prot[r];
-        packed += packed_bytes64(c.lens[r]);
-        out.packed_offs[k + 1] = static_cast<std::int32_t>(packed);
-        names += c.nm_sizes[r];
-        out.name_offs[k + 1] = static_cast<std::int32_t>(names);
-        if (out.qual_offs) {
-            if (make_quals) quals += c.lens[r];
-            out.qual_offs[k + 1] = static_cast<std::int32_t>(quals);
-        }
-    }
-}
-
 // One region does all the work. Thread t of a team of T takes chunks t,
-// t + T, t + 2T, ..., so every chunk is parsed and copied even when the
-// region has fewer threads than chunks (a call from inside another parallel
-// region gets one). Between parsing and copying, one thread sums the chunks
-// and decides the result, so nothing is written unless everything fits;
-// each thread then copies its own chunks to their places, which keeps the
-// output in text order and spreads the copying over the team.
-std::int32_t parse_and_merge(const ParseSettings &settings, const ChunkTables &tables,
-                             const std::int64_t *bounds, ChunkSet &chunks, const Request &req) {
-    const int n_chunks = chunks.count();
-    MergeStart starts[MAX_CHUNKS];
+// t + T, t + 2T, ..., so every chunk is handled even when the region has
+// fewer threads than chunks (a call from inside another parallel region
+// gets one). Each thread counts its chunks and reserves the scratch its
+// longest sequence needs; then one thread decides the result and places the
+// chunks, so nothing is written unless everything fits; then each thread
+// parses its chunks again and writes them to their places.
+std::int32_t parse_two_passes(const Settings &settings, const Tables &tables,
+                              const std::int64_t *bounds, Plan &plan, const Request &req) {
+    const int n_chunks = plan.n_chunks;
     std::int32_t result = -1;
 #pragma omp parallel num_threads(n_chunks)
     {
         const int team = omp_get_num_threads(), first = omp_get_thread_num();
-        for (int k = first; k < n_chunks; k += team)
-            parse_chunk(settings, tables, bounds[k], bounds[k + 1], chunks[k]);
+        const char *text = settings.text;
+        std::int64_t longest = 0;
+        for (int k = first; k < n_chunks; k += team) {
+            CountSink sink(plan.counts[k], settings.make_quals);
+            scan_chunk(text + bounds[k], text + bounds[k + 1], settings.end, settings.fastq, sink);
+            longest = std::max(longest, plan.counts[k].longest);
+        }
+        if (longest > 0 && !plan.scratch[first].allocate(static_cast<std::size_t>(longest)))
+            plan.scratch_failed[first] = true;
 #pragma omp barrier
 #pragma omp single
         {
-            result = verdict(chunks, req);
-            if (result >= 0) plan_merge(chunks, req.out, starts);
+            result = verdict(plan, req);
+            if (result >= 0) place_chunks(plan, req.out);
         }
         if (result >= 0)
             for (int k = first; k < n_chunks; k += team) {
-                merge_chunk(chunks[k], starts[k], req.out, settings.make_quals);
-                release_chunk(chunks[k]);
+                if (plan.counts[k].records == 0) continue;
+                WriteSink sink(settings, tables, req.out, plan.scratch[first].data(), plan.starts[k],
+                               plan.counts[k].records);
+                scan_chunk(text + bounds[k], text + bounds[k + 1], settings.end, settings.fastq, sink);
             }
     }
     return result;
@@ -465,17 +429,16 @@ ENGINE_EXPORT std::int32_t bio_parse_mem_parallel(
     if (!text || text_len < 1) return 0;
     const LetterTables letters;
     const LetterConverter nt(letters.nt), aa(letters.aa);
-    const ChunkTables tables{nt, aa, letters.aa_only};
-    const ParseSettings settings{text, text_len, fmt != FMT_FASTA, fmt == FMT_FASTQ, protein};
+    const Tables tables{nt, aa, letters.aa_only};
+    const Settings settings{text, text + text_len, fmt != FMT_FASTA, fmt == FMT_FASTQ, protein};
 
     const int workers = std::min(omp_get_max_threads(), std::max<std::int32_t>(n_threads, 1));
-    const int n_chunks = std::clamp(workers, 1, MAX_CHUNKS);
+    Plan plan;
+    plan.n_chunks = std::clamp(workers, 1, MAX_CHUNKS);
     std::int64_t bounds[MAX_CHUNKS + 1];
-    chunk_bounds(text, text_len, settings.fastq, n_chunks, bounds);
+    chunk_bounds(text, text_len, settings.fastq, plan.n_chunks, bounds);
 
-    ChunkSet chunks;
-    if (!chunks.reserve(n_chunks)) return -1;
     const Request req{{names, name_offs, packed, packed_offs, seq_lens, is_protein, quals, qual_offs},
                       names_cap, packed_cap, quals_cap, max_records};
-    return parse_and_merge(settings, tables, bounds, chunks, req);
+    return parse_two_passes(settings, tables, bounds, plan, req);
 }

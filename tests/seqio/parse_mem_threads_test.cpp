@@ -242,6 +242,24 @@ TEST_F(ParseMem, RandomFastqMatchesModelForEveryThreadCount) {
 
 // ---- chunk boundaries ---------------------------------------------------------
 
+// Chunks are written side by side, so the last record of a chunk must end at
+// its last packed byte: records of every length modulo 8 end chunks here.
+TEST_F(ParseMem, RecordsOfEveryLengthModuloEightEndChunks) {
+    for (std::size_t len = 1; len <= 24; ++len) {
+        std::string fastq, fasta;
+        for (std::size_t r = 0; r < 70; ++r) {
+            std::string seq(len, 'A');
+            for (std::size_t i = 0; i < len; ++i) seq[i] = "ACGTNRY"[(r + i * 3) % 7];
+            fastq += "@r" + std::to_string(r) + "\n" + seq + "\n+\n" + std::string(len, 'I') + "\n";
+            fasta += ">r" + std::to_string(r) + "\n" + seq + "\n";
+        }
+        SCOPED_TRACE(::testing::Message() << "length " << len);
+        expect_model_output(fastq, FASTQ, 0);
+        expect_model_output(fasta, FASTA, -1);
+        if (HasFailure()) return;
+    }
+}
+
 // Offsets at which the single-pass walk starts a FASTQ record.
 std::vector<std::int64_t> fastq_record_starts(const std::string &text) {
     std::vector<std::int64_t> starts;
@@ -552,7 +570,8 @@ TEST_F(ParseMem, CallsFromInsideAParallelRegionGiveTheSameOutput) {
 // ---- failed reservations ----------------------------------------------------------------
 
 TEST_F(ParseMem, EveryFailedReservationGivesMinusOneAndWritesNothing) {
-    // Enough data for several doublings of every chunk buffer.
+    // Several chunks with records of different lengths, so every thread
+    // reserves sequence scratch of its own.
     std::string fastq, fasta;
     for (int r = 0; r < 1500; ++r) {
         const std::string seq(static_cast<std::size_t>(20 + r % 50), "ACGT"[r % 4]);
@@ -560,7 +579,7 @@ TEST_F(ParseMem, EveryFailedReservationGivesMinusOneAndWritesNothing) {
         fasta += ">read" + std::to_string(r) + "\n" + seq + "\n" + seq + "\n";
     }
     fasta += ">long\n" + std::string(9000, 'A') + "\n";
-    // Buffers beyond a few megabytes grow into fresh reservations.
+    // One record of several megabytes: a scratch far beyond the others.
     const std::string huge_record = ">huge\n" + std::string(std::size_t{5} << 20, 'C') + "\n";
     for (const auto &[text_case, fmt_case] :
          {std::pair{fastq, FASTQ}, std::pair{fasta, FASTA}, std::pair{huge_record, FASTA}})
