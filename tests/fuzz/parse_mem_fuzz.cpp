@@ -62,9 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const parse_model::Flat want = parse_model::flatten(parse_model::parse(text, fmt, protein));
     if (short_buffers) {
+        // Buffers one short of the model's output must be refused. The model
+        // is the single-chunk parse, and badly framed FASTQ may chunk into
+        // other records, so FASTQ is held to it at one thread only.
         Outputs o(want, 1);
         const Outputs fresh = o;
-        if (o.parse(text, fmt, threads, protein) != -2) std::abort();
+        if (o.parse(text, fmt, fmt == 1 ? threads : 1, protein) != -2) std::abort();
         if (o.names != fresh.names || o.packed != fresh.packed || o.quals != fresh.quals ||
             o.name_offs != fresh.name_offs || o.packed_offs != fresh.packed_offs ||
             o.seq_lens != fresh.seq_lens || o.is_protein != fresh.is_protein || o.qual_offs != fresh.qual_offs)
