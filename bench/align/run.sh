@@ -8,14 +8,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build-aligners-bench}
 
-if ! dpkg -s libparasail-dev >/dev/null 2>&1; then
-  sudo=""; [[ $(id -u) -ne 0 ]] && sudo=sudo
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq libparasail-dev
-fi
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DENGINE_BUILD_BENCH=ON -DENGINE_BUILD_TESTS=OFF -DENGINE_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build" --target bench_align
+. "$root/bench/common.sh"
+ensure_package libparasail-dev
+build_bench "$root" "$build" bench_align
 echo "# $(date -u +%FT%TZ) $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2-), load $(cut -d' ' -f1-3 /proc/loadavg)"
 "$build/bench/align/bench_align" "${2:-/work/bench-data/pairs}" "${1:-5}"
