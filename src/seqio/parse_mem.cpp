@@ -12,6 +12,7 @@
 #include "core/export.h"
 #include "engine.h"
 #include "seqio/codes.h"
+#include "seqio/fasta_sequence.h"
 #include "seqio/lines.h"
 #include "seqio/pack5.h"
 #include "seqio/pack5_fast.h"
@@ -90,9 +91,9 @@ inline const char *header_begin(const Line &line) {
 
 // Walks the records that start in [a, stop) of the text ending at `end` and
 // hands each one with a non-empty sequence to the sink:
-//   sink.sequence_line(bytes, n, at)  each FASTA sequence line, `at` bytes
-//                                     into its record's sequence;
-//   sink.fasta_record(header, len)    after the lines of a FASTA record;
+//   sink.fasta_sequence(p, end)       the sequence lines of a FASTA record,
+//                                     starting at p (a FastaSequence);
+//   sink.fasta_record(header, len)    after them, when len > 0;
 //   sink.fastq_record(header, sequence, qual, qual_len).
 // A record call returning false ends the walk. Both passes use this walk, so
 // they see the same records in the same order.
@@ -100,17 +101,9 @@ template <class Sink>
 const char *fasta_record(const char *a, const char *end, Sink &sink) {
     const Line header = line_at(a, end);
     if (!header.terminated || header.next == end) return nullptr;
-    std::int64_t len = 0;
-    const char *p = header.next;
-    while (p < end && *p != '>') {
-        const Line line = line_at(p, end);
-        const std::int64_t n = line.end - line.begin;
-        if (n > 0) sink.sequence_line(line.begin, n, len);
-        len += n;
-        p = line.next;
-    }
-    if (len == 0) return p;
-    return sink.fasta_record(header, len) ? p : nullptr;
+    const FastaSequence sequence = sink.fasta_sequence(header.next, end);
+    if (sequence.residues == 0) return sequence.end;
+    return sink.fasta_record(header, sequence.residues) ? sequence.end : nullptr;
 }
 
 template <class Sink>
@@ -159,7 +152,9 @@ class CountSink {
 public:
     CountSink(ChunkCount &count, bool make_quals) : c_(count), make_quals_(make_quals) {}
 
-    void sequence_line(const char *, std::int64_t, std::int64_t) {}
+    FastaSequence fasta_sequence(const char *p, const char *end) {
+        return measure_fasta_sequence(p, end);
+    }
     bool fasta_record(const Line &header, std::int64_t len) { return add(header, len); }
     bool fastq_record(const Line &header, const Line &sequence, const char *, std::int64_t) {
         return add(header, sequence.end - sequence.begin);
@@ -235,15 +230,15 @@ void pack_without_trailing_zero(const std::uint8_t *codes, std::int64_t n, std::
 }
 
 // Writes the records of one chunk to their places. `scratch` holds the
-// longest sequence of the chunk.
+// longest sequence of the chunk plus GATHER_SLACK bytes.
 class WriteSink {
 public:
     WriteSink(const Settings &s, const Tables &t, const Outputs &out, std::uint8_t *scratch,
               const ChunkStart &start, std::int64_t records)
         : s_(s), t_(t), out_(out), scratch_(scratch), at_(start), left_(records) {}
 
-    void sequence_line(const char *bytes, std::int64_t n, std::int64_t at) {
-        std::memcpy(scratch_ + at, bytes, static_cast<std::size_t>(n));
+    FastaSequence fasta_sequence(const char *p, const char *end) {
+        return gather_fasta_sequence(p, end, scratch_);
     }
 
     bool fasta_record(const Line &header, std::int64_t len) {
@@ -396,7 +391,8 @@ std::int32_t parse_two_passes(const Settings &settings, const Tables &tables,
             scan_chunk(text + bounds[k], text + bounds[k + 1], settings.end, settings.fastq, sink);
             longest = std::max(longest, plan.counts[k].longest);
         }
-        if (longest > 0 && !plan.scratch[first].allocate(static_cast<std::size_t>(longest)))
+        if (longest > 0 &&
+            !plan.scratch[first].allocate(static_cast<std::size_t>(longest + GATHER_SLACK)))
             plan.scratch_failed[first] = true;
 #pragma omp barrier
 #pragma omp single
