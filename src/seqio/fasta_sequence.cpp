@@ -4,19 +4,13 @@
 
 #include <cstring>
 
+#include "seqio/byte_masks.h"
+
 namespace engine {
 
 namespace {
 
-constexpr std::int64_t BLOCK = 64;
-
-// Bit i set where block byte i equals c.
-inline std::uint64_t byte_mask(__m256i lo, __m256i hi, char c) {
-    const __m256i wanted = _mm256_set1_epi8(c);
-    const auto low = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, wanted)));
-    const auto high = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, wanted)));
-    return low | std::uint64_t{high} << 32;
-}
+constexpr std::int64_t BLOCK = MASK_BLOCK;
 
 inline void copy_64(const std::uint8_t *src, std::uint8_t *dst) {
     const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src));
@@ -56,11 +50,10 @@ FastaSequence walk(const char *p, const char *end, std::uint8_t *dst) {
             std::memcpy(tail, p, static_cast<std::size_t>(left));
             bytes = tail;
         }
-        const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes));
-        const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes + 32));
-        const std::uint64_t lf = byte_mask(lo, hi, '\n');
-        const std::uint64_t cr = byte_mask(lo, hi, '\r');
-        const std::uint64_t gt = byte_mask(lo, hi, '>');
+        const TextBlock block = load_block(bytes);
+        const std::uint64_t lf = byte_mask(block, '\n');
+        const std::uint64_t cr = byte_mask(block, '\r');
+        const std::uint64_t gt = byte_mask(block, '>');
 
         const std::uint64_t in_text = valid == BLOCK ? ~std::uint64_t{0} : (std::uint64_t{1} << valid) - 1;
         // The last byte of the block is followed by a line feed or by the

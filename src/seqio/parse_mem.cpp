@@ -107,33 +107,41 @@ const char *fasta_record(const char *a, const char *end, Sink &sink) {
 }
 
 template <class Sink>
-const char *fastq_record(const char *a, const char *end, Sink &sink) {
-    const Line header = line_at(a, end);
-    if (!header.terminated || header.next == end) return nullptr;
-    const Line sequence = line_at(header.next, end);
-    const char *next = sequence.next;
-    const char *qual = nullptr;
-    std::int64_t qual_len = 0;
-    if (next < end) {
-        next = line_at(next, end).next;  // separator, not examined
-        if (next < end) {
-            const Line quality = line_at(next, end);
-            qual = quality.begin;
-            qual_len = quality.end - quality.begin;
-            next = quality.next;
-        }
+void scan_fasta_chunk(const char *a, const char *stop, const char *end, Sink &sink) {
+    while (a < stop) {
+        const char *next = fasta_record(a, end, sink);
+        if (!next) return;
+        a = next;
     }
-    if (sequence.end == sequence.begin) return next;
-    return sink.fastq_record(header, sequence, qual, qual_len) ? next : nullptr;
+}
+
+// FASTQ records are taken four lines at a time from one cursor.
+template <class Sink>
+void scan_fastq_chunk(const char *a, const char *stop, const char *end, Sink &sink) {
+    LineCursor lines(a, end);
+    while (lines.position() < stop) {
+        const Line header = lines.next();
+        if (!header.terminated || header.next == end) return;
+        const Line sequence = lines.next();
+        const char *qual = nullptr;
+        std::int64_t qual_len = 0;
+        if (lines.position() < end) {
+            lines.next();  // separator, not examined
+            if (lines.position() < end) {
+                const Line quality = lines.next();
+                qual = quality.begin;
+                qual_len = quality.end - quality.begin;
+            }
+        }
+        if (sequence.end == sequence.begin) continue;
+        if (!sink.fastq_record(header, sequence, qual, qual_len)) return;
+    }
 }
 
 template <class Sink>
 void scan_chunk(const char *a, const char *stop, const char *end, bool fastq, Sink &sink) {
-    while (a < stop) {
-        const char *next = fastq ? fastq_record(a, end, sink) : fasta_record(a, end, sink);
-        if (!next) return;
-        a = next;
-    }
+    if (fastq) scan_fastq_chunk(a, stop, end, sink);
+    else scan_fasta_chunk(a, stop, end, sink);
 }
 
 // ---- pass 1: counting ------------------------------------------------------------
