@@ -324,13 +324,13 @@ struct Request {
     std::int32_t max_records;
 };
 
-// Per chunk counts and places, and one sequence scratch per worker.
+// Per chunk counts and places, and one sequence scratch per thread.
 struct Plan {
     int n_chunks = 0;
     Buffer<ChunkCount> counts;
     Buffer<ChunkStart> starts;
-    Buffer<std::uint8_t> scratch[MAX_WORKERS];
-    bool scratch_failed[MAX_WORKERS] = {};
+    Buffer<std::uint8_t> scratch[MAX_CHUNKS];
+    bool scratch_failed[MAX_CHUNKS] = {};
 
     // Zeroed counts and places for n chunks; false when they cannot be
     // reserved.
@@ -386,50 +386,45 @@ void place_chunks(Plan &plan, const Outputs &out) {
     out.packed[at.packed] = 0;
 }
 
-// One region does all the work, in two passes over the chunks, each chunk
-// going to whichever worker is free. Taking chunks this way handles every
-// chunk whatever number of threads the region gets (a call from inside
-// another parallel region gets one), and a worker slowed by the machine is
-// made up for by the others. First every chunk is counted and each worker
-// reserves scratch for the longest sequence; then one thread decides the
-// result and places the chunks, so nothing is written unless everything
-// fits; then every chunk is parsed again and written to its place.
+// One region does all the work. Thread t of a team of T takes chunks t,
+// t + T, t + 2T, ..., so every chunk is handled even when the region has
+// fewer threads than chunks (a call from inside another parallel region
+// gets one). Each thread counts its chunks and reserves the scratch its
+// longest sequence needs; then one thread decides the result and places the
+// chunks, so nothing is written unless everything fits; then each thread
+// parses its chunks again and writes them to their places.
 std::int32_t parse_two_passes(const Settings &settings, const Tables &tables,
-                              const std::int64_t *bounds, int workers, Plan &plan,
-                              const Request &req) {
+                              const std::int64_t *bounds, Plan &plan, const Request &req) {
     const int n_chunks = plan.n_chunks;
     const char *text = settings.text;
     std::int32_t result = -1;
-    std::int64_t longest = 0;
-#pragma omp parallel num_threads(workers)
+#pragma omp parallel num_threads(n_chunks)
     {
-#pragma omp for schedule(dynamic, 1) reduction(max : longest)
-        for (int k = 0; k < n_chunks; ++k) {
+        const int team = omp_get_num_threads(), first = omp_get_thread_num();
+        std::int64_t longest = 0;
+        for (int k = first; k < n_chunks; k += team) {
             ChunkCount &count = plan.counts[static_cast<std::size_t>(k)];
             CountSink sink(count, settings.make_quals);
             scan_chunk(text + bounds[k], text + bounds[k + 1], settings.end, settings.fastq, sink);
             longest = std::max(longest, count.longest);
         }
-        const int worker = omp_get_thread_num();
         if (longest > 0 &&
-            !plan.scratch[worker].allocate(static_cast<std::size_t>(longest + GATHER_SLACK)))
-            plan.scratch_failed[worker] = true;
+            !plan.scratch[first].allocate(static_cast<std::size_t>(longest + GATHER_SLACK)))
+            plan.scratch_failed[first] = true;
 #pragma omp barrier
 #pragma omp single
         {
             result = verdict(plan, req);
             if (result >= 0) place_chunks(plan, req.out);
         }
-        if (result >= 0) {
-#pragma omp for schedule(dynamic, 1)
-            for (int k = 0; k < n_chunks; ++k) {
+        if (result >= 0)
+            for (int k = first; k < n_chunks; k += team) {
                 const auto chunk = static_cast<std::size_t>(k);
                 if (plan.counts[chunk].records == 0) continue;
-                WriteSink sink(settings, tables, req.out, plan.scratch[worker].data(),
+                WriteSink sink(settings, tables, req.out, plan.scratch[first].data(),
                                plan.starts[chunk], plan.counts[chunk].records);
                 scan_chunk(text + bounds[k], text + bounds[k + 1], settings.end, settings.fastq, sink);
             }
-        }
     }
     return result;
 }
@@ -451,14 +446,13 @@ ENGINE_EXPORT std::int32_t bio_parse_mem_parallel(
     const Tables tables{nt, aa, letters.aa_only};
     const Settings settings{text, text + text_len, fmt != FMT_FASTA, fmt == FMT_FASTQ, protein};
 
-    const int workers =
-        std::clamp(std::min(omp_get_max_threads(), std::max<std::int32_t>(n_threads, 1)), 1, MAX_WORKERS);
+    const int workers = std::min(omp_get_max_threads(), std::max<std::int32_t>(n_threads, 1));
     Plan plan;
-    if (!plan.reserve(workers == 1 ? 1 : workers * CHUNKS_PER_WORKER)) return -1;
+    if (!plan.reserve(std::clamp(workers, 1, MAX_CHUNKS))) return -1;
     std::int64_t bounds[MAX_CHUNKS + 1];
     chunk_bounds(text, text_len, settings.fastq, plan.n_chunks, bounds);
 
     const Request req{{names, name_offs, packed, packed_offs, seq_lens, is_protein, quals, qual_offs},
                       names_cap, packed_cap, quals_cap, max_records};
-    return parse_two_passes(settings, tables, bounds, workers, plan, req);
+    return parse_two_passes(settings, tables, bounds, plan, req);
 }

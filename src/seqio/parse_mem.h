@@ -1,19 +1,16 @@
 // Parallel parsing of a whole FASTA or FASTQ text held in memory into the
 // flat batch layout (see bio_parse_mem_parallel in engine.h). The text is cut
-// into chunks at record starts. The workers first count what every chunk
-// holds; once the totals are known to fit, they parse the chunks again and
-// write their records straight to their places in the caller's buffers.
+// into one chunk per worker at record starts. Every worker first counts what
+// its chunks hold; once the totals are known to fit, each worker parses its
+// chunks again and writes their records straight to their places in the
+// caller's buffers.
 #pragma once
 
 #include <cstdint>
 
 namespace engine {
 
-// At most 64 workers. With more than one, the text is cut into several
-// chunks per worker, which the workers take as they become free.
-inline constexpr int MAX_WORKERS = 64;
-inline constexpr int CHUNKS_PER_WORKER = 8;
-inline constexpr int MAX_CHUNKS = MAX_WORKERS * CHUNKS_PER_WORKER;
+inline constexpr int MAX_CHUNKS = 64;
 
 // First record start after `from` (see chunk_bounds), or text_len.
 std::int64_t next_record_start(const char *text, std::int64_t text_len, std::int64_t from,

@@ -1,9 +1,10 @@
-// A straightforward single-pass model of the in-memory parser: split the text
-// into lines, walk the records one after the other, convert and pack each
-// record on its own with the reference packer. Shared by the parser tests
-// and its fuzz target.
+// A straightforward model of the in-memory parser: split the text into
+// lines, walk the records one after the other (chunk by chunk, when the text
+// is cut into chunks), convert and pack each record on its own with the
+// reference packer. Shared by the parser tests and its fuzz target.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -53,11 +54,13 @@ inline std::vector<std::uint8_t> convert(const std::string &raw, const engine::B
     return codes;
 }
 
-inline std::vector<Record> parse_fasta(const std::string &text, int protein) {
-    const auto lines = split_lines(text);
-    std::vector<Record> records;
-    std::size_t i = 0;
-    while (i < lines.size()) {
+// The records that start at lines [first, ...) with a start offset below
+// `stop`, appended to `records`; a record is read whole even past `stop`.
+inline void parse_fasta_lines(const std::string &text, const std::vector<TextLine> &lines,
+                              const std::vector<std::size_t> &starts, std::size_t first,
+                              std::size_t stop, int protein, std::vector<Record> &records) {
+    std::size_t i = first;
+    while (i < lines.size() && starts[i] < stop) {
         const TextLine &header = lines[i];
         if (!header.terminated || header.next == text.size()) break;
         std::string raw;
@@ -75,13 +78,13 @@ inline std::vector<Record> parse_fasta(const std::string &text, int protein) {
         records.push_back({header_of(header), convert(raw, is_protein ? engine::_MAP_AA : engine::_MAP_NT),
                            flag, {}});
     }
-    return records;
 }
 
-inline std::vector<Record> parse_fastq(const std::string &text, int protein, bool make_quals) {
-    const auto lines = split_lines(text);
-    std::vector<Record> records;
-    for (std::size_t i = 0; i < lines.size(); i += 4) {
+inline void parse_fastq_lines(const std::string &text, const std::vector<TextLine> &lines,
+                              const std::vector<std::size_t> &starts, std::size_t first,
+                              std::size_t stop, int protein, bool make_quals,
+                              std::vector<Record> &records) {
+    for (std::size_t i = first; i < lines.size() && starts[i] < stop; i += 4) {
         const TextLine &header = lines[i];
         if (!header.terminated || header.next == text.size()) break;
         const std::string &seq = lines[i + 1].content;
@@ -96,12 +99,69 @@ inline std::vector<Record> parse_fastq(const std::string &text, int protein, boo
             }
         records.push_back(std::move(r));
     }
+}
+
+inline std::vector<std::size_t> line_starts(const std::vector<TextLine> &lines) {
+    std::vector<std::size_t> starts;
+    std::size_t p = 0;
+    for (const TextLine &line : lines) {
+        starts.push_back(p);
+        p = line.next;
+    }
+    return starts;
+}
+
+// Chunk boundaries: each nominal cut i * size / chunks (in double precision,
+// truncated) moved to the first line start strictly after it that starts a
+// record by the format's rule, or to the text size; then raised to its
+// predecessor.
+inline std::vector<std::size_t> chunk_bounds(const std::string &text, int fmt, int chunks) {
+    const auto lines = split_lines(text);
+    const auto starts = line_starts(lines);
+    auto starts_record = [&](std::size_t i) {
+        const std::size_t s = starts[i];
+        if (fmt == engine::FMT_FASTA) return text[s] == '>';
+        return text[s] == '@' && lines[i].terminated && i + 1 < lines.size() && lines[i + 1].terminated &&
+               i + 2 < lines.size() && text[starts[i + 2]] == '+';
+    };
+    std::vector<std::size_t> bounds{0};
+    for (int c = 1; c < chunks; ++c) {
+        const auto nominal = static_cast<std::size_t>(static_cast<double>(c) *
+                                                      static_cast<double>(text.size()) / chunks);
+        std::size_t bound = text.size();
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (starts[i] > nominal && starts_record(i)) {
+                bound = starts[i];
+                break;
+            }
+        bounds.push_back(std::max(bound, bounds.back()));
+    }
+    bounds.push_back(text.size());
+    return bounds;
+}
+
+// The parse with the text cut into `chunks` chunks, each parsed on its own
+// and the results joined in chunk order. Well-framed text gives the same
+// records for every chunk count; mis-framed FASTQ may not.
+inline std::vector<Record> parse_chunked(const std::string &text, int fmt, int protein, int chunks) {
+    const auto lines = split_lines(text);
+    const auto starts = line_starts(lines);
+    const auto bounds = chunk_bounds(text, fmt, chunks);
+    std::vector<Record> records;
+    for (int c = 0; c < chunks; ++c) {
+        const std::size_t first = static_cast<std::size_t>(
+            std::lower_bound(starts.begin(), starts.end(), bounds[c]) - starts.begin());
+        if (fmt == engine::FMT_FASTA)
+            parse_fasta_lines(text, lines, starts, first, bounds[c + 1], protein, records);
+        else
+            parse_fastq_lines(text, lines, starts, first, bounds[c + 1], protein, fmt == engine::FMT_FASTQ,
+                              records);
+    }
     return records;
 }
 
 inline std::vector<Record> parse(const std::string &text, int fmt, int protein) {
-    return fmt == engine::FMT_FASTA ? parse_fasta(text, protein)
-                                    : parse_fastq(text, protein, fmt == engine::FMT_FASTQ);
+    return parse_chunked(text, fmt, protein, 1);
 }
 
 // The flat batch layout of a record list.

@@ -321,6 +321,54 @@ TEST_F(ParseMem, FastqShapeNeedsTwoTerminatedLinesThenPlus) {
               static_cast<std::int64_t>(unterminated.size()));
 }
 
+// Mis-framed FASTQ (blank lines, missing separators, qualities and
+// sequences beginning with '@' or '+') can be cut where the single walk sees
+// no record start; each chunk is then read from its own first line. The
+// output must be exactly that of the documented cut for the thread count.
+TEST_F(ParseMem, MisframedFastqFollowsTheDocumentedChunks) {
+    std::mt19937 rng(91);
+    const char *pieces[] = {"@r", "@q1", "ACGT", "@CG", "+", "+AC", "", "II@", "@@II", "\r", "GG\r"};
+    for (int trial = 0; trial < 150; ++trial) {
+        std::string text;
+        const int lines = 1 + static_cast<int>(rng() % 120);
+        for (int i = 0; i < lines; ++i) {
+            text += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+            if (i + 1 < lines || rng() % 2) text += '\n';
+        }
+        for (int threads : {2, 3, 7, 64}) {
+            SCOPED_TRACE(::testing::Message() << "trial " << trial << ", threads " << threads);
+            const int chunks = std::min({threads, omp_get_max_threads(), engine::MAX_CHUNKS});
+            for (int fmt : {FASTQ, FASTQ_NO_QUALS}) {
+                const Flat want = parse_model::flatten(parse_model::parse_chunked(text, fmt, 0, chunks));
+                Outputs o(Capacities::exactly(want));
+                ASSERT_EQ(o.parse(text, fmt, threads, 0), static_cast<int>(want.seq_lens.size()));
+                expect_outputs(o, want);
+                if (HasFailure()) return;
+            }
+        }
+    }
+}
+
+TEST_F(ParseMem, ChunkBoundariesMatchTheModel) {
+    std::mt19937 rng(92);
+    const char *pieces[] = {">a", "@r", "ACGT", "+", "", "@@", "\r", ">"};
+    for (int trial = 0; trial < 300; ++trial) {
+        std::string text;
+        const int lines = static_cast<int>(rng() % 80);
+        for (int i = 0; i < lines; ++i) text += std::string(pieces[rng() % 8]) + (rng() % 9 ? "\n" : "");
+        if (text.empty()) continue;
+        for (bool fastq : {false, true})
+            for (int chunks : {2, 3, 7, 64}) {
+                std::int64_t bounds[engine::MAX_CHUNKS + 1];
+                engine::chunk_bounds(text.data(), static_cast<std::int64_t>(text.size()), fastq, chunks, bounds);
+                const auto want = parse_model::chunk_bounds(text, fastq ? FASTQ : FASTA, chunks);
+                ASSERT_EQ(std::vector<std::int64_t>(bounds, bounds + chunks + 1),
+                          std::vector<std::int64_t>(want.begin(), want.end()))
+                    << "trial " << trial << ", chunks " << chunks << ", fastq " << fastq;
+            }
+    }
+}
+
 // ---- edge cases -------------------------------------------------------------------
 
 Flat parse_with(const std::string &text, int fmt, int threads, int protein, std::int32_t *rc) {
