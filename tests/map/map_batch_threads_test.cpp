@@ -173,8 +173,11 @@ TEST_F(MapBatch, OneSlotPerReadAlignsOnlyTheBestChain) {
     b.max_hits = 1;
     const BatchOutput out = run_batch(idx.get(), b, 2);
     ASSERT_EQ(out.result, 0);
-    for (std::int32_t i = 0; i < b.n_reads(); ++i)
-        if (out.n_hits[i] == 1) EXPECT_EQ(out.hits[i].mapq, 60);
+    for (std::int32_t i = 0; i < b.n_reads(); ++i) {
+        if (out.n_hits[i] == 1) {
+            EXPECT_EQ(out.hits[i].mapq, 60);
+        }
+    }
 }
 
 TEST_F(MapBatch, NoSlotsGiveCountsOfZeroAndTouchNoHit) {
