@@ -74,6 +74,20 @@ void chunk_bounds(const char *text, std::int64_t text_len, bool fastq, int n_chu
     bounds[n_chunks] = text_len;
 }
 
+void slice_bounds(const char *text, std::int64_t text_len, bool fastq, const std::int64_t *chunks,
+                  int n_chunks, int per_chunk, std::int64_t *bounds) {
+    for (int k = 0; k < n_chunks; ++k) {
+        const std::int64_t begin = chunks[k], stop = chunks[k + 1];
+        bounds[k * per_chunk] = begin;
+        for (int j = 1; j < per_chunk; ++j) {
+            const std::int64_t nominal = begin + (stop - begin) * j / per_chunk;
+            const std::int64_t start = next_record_start(text, text_len, nominal, fastq);
+            bounds[k * per_chunk + j] = std::clamp(start, bounds[k * per_chunk + j - 1], stop);
+        }
+    }
+    bounds[n_chunks * per_chunk] = chunks[n_chunks];
+}
+
 bool offsets_fit(const ParseTotals &totals, bool quals_delivered) {
     if (totals.too_big) return false;
     if (totals.packed > INT32_LIMIT || totals.names > INT32_LIMIT) return false;
@@ -106,22 +120,25 @@ const char *fasta_record(const char *a, const char *end, Sink &sink) {
     return sink.fasta_record(header, sequence.residues) ? sequence.end : nullptr;
 }
 
+// The scans below return where the walk stopped: the start of the first
+// record at or after `stop`, or the text end when a record ended the walk.
 template <class Sink>
-void scan_fasta_chunk(const char *a, const char *stop, const char *end, Sink &sink) {
+const char *scan_fasta_range(const char *a, const char *stop, const char *end, Sink &sink) {
     while (a < stop) {
         const char *next = fasta_record(a, end, sink);
-        if (!next) return;
+        if (!next) return end;
         a = next;
     }
+    return a;
 }
 
 // FASTQ records are taken four lines at a time from one cursor.
 template <class Sink>
-void scan_fastq_chunk(const char *a, const char *stop, const char *end, Sink &sink) {
+const char *scan_fastq_range(const char *a, const char *stop, const char *end, Sink &sink) {
     LineCursor lines(a, end);
     while (lines.position() < stop) {
         const Line header = lines.next();
-        if (!header.terminated || header.next == end) return;
+        if (!header.terminated || header.next == end) return end;
         const Line sequence = lines.next();
         const char *qual = nullptr;
         std::int64_t qual_len = 0;
@@ -134,20 +151,21 @@ void scan_fastq_chunk(const char *a, const char *stop, const char *end, Sink &si
             }
         }
         if (sequence.end == sequence.begin) continue;
-        if (!sink.fastq_record(header, sequence, qual, qual_len)) return;
+        if (!sink.fastq_record(header, sequence, qual, qual_len)) return end;
     }
+    return lines.position();
 }
 
+// The records that start in [a, stop), each read whole.
 template <class Sink>
-void scan_chunk(const char *a, const char *stop, const char *end, bool fastq, Sink &sink) {
-    if (fastq) scan_fastq_chunk(a, stop, end, sink);
-    else scan_fasta_chunk(a, stop, end, sink);
+const char *scan_range(const char *a, const char *stop, const char *end, bool fastq, Sink &sink) {
+    return fastq ? scan_fastq_range(a, stop, end, sink) : scan_fasta_range(a, stop, end, sink);
 }
 
 // ---- pass 1: counting ------------------------------------------------------------
 
-// What one chunk holds, in output bytes and entries.
-struct ChunkCount {
+// What one slice holds, in output bytes and entries.
+struct SliceCount {
     std::int64_t records = 0;
     std::int64_t packed = 0;
     std::int64_t names = 0;
@@ -158,7 +176,7 @@ struct ChunkCount {
 
 class CountSink {
 public:
-    CountSink(ChunkCount &count, bool make_quals) : c_(count), make_quals_(make_quals) {}
+    CountSink(SliceCount &count, bool make_quals) : c_(count), make_quals_(make_quals) {}
 
     FastaSequence fasta_sequence(const char *p, const char *end) {
         return measure_fasta_sequence(p, end);
@@ -184,7 +202,7 @@ private:
         return true;
     }
 
-    ChunkCount &c_;
+    SliceCount &c_;
     bool make_quals_;
 };
 
@@ -201,8 +219,8 @@ struct Outputs {
     std::int32_t *qual_offs;
 };
 
-// Where a chunk's data starts in each output.
-struct ChunkStart {
+// Where a slice's data starts in each output.
+struct SliceStart {
     std::int64_t record = 0;
     std::int64_t packed = 0;
     std::int64_t names = 0;
@@ -237,12 +255,12 @@ void pack_without_trailing_zero(const std::uint8_t *codes, std::int64_t n, std::
     std::memcpy(out + whole / 8 * 5, tail, static_cast<std::size_t>(packed_bytes64(rest)));
 }
 
-// Writes the records of one chunk to their places. `scratch` holds the
-// longest sequence of the chunk plus GATHER_SLACK bytes.
+// Writes the records of one slice to their places. `scratch` holds the
+// longest sequence plus GATHER_SLACK bytes.
 class WriteSink {
 public:
     WriteSink(const Settings &s, const Tables &t, const Outputs &out, std::uint8_t *scratch,
-              const ChunkStart &start, std::int64_t records)
+              const SliceStart &start, std::int64_t records)
         : s_(s), t_(t), out_(out), scratch_(scratch), at_(start), left_(records) {}
 
     FastaSequence fasta_sequence(const char *p, const char *end) {
@@ -309,8 +327,8 @@ private:
     const Tables &t_;
     const Outputs &out_;
     std::uint8_t *scratch_;
-    ChunkStart at_;
-    std::int64_t left_;  // records of the chunk still to write
+    SliceStart at_;
+    std::int64_t left_;  // records of the slice still to write
 };
 
 // ---- the call ------------------------------------------------------------------------
@@ -324,27 +342,32 @@ struct Request {
     std::int32_t max_records;
 };
 
-// Per chunk counts and places, and one sequence scratch per thread.
+// The slices of the call: their bounds, what each holds, where each goes,
+// and one sequence scratch per thread.
 struct Plan {
     int n_chunks = 0;
-    Buffer<ChunkCount> counts;
-    Buffer<ChunkStart> starts;
+    int slices_per_chunk = 1;
+    int n_slices = 0;
+    std::int64_t bounds[MAX_SLICES + 1] = {};
+    Buffer<SliceCount> counts;
+    Buffer<SliceStart> starts;
+    Buffer<std::int64_t> reached;  // where each slice's walk stopped
     Buffer<std::uint8_t> scratch[MAX_CHUNKS];
     bool scratch_failed[MAX_CHUNKS] = {};
 
-    // Zeroed counts and places for n chunks; false when they cannot be
-    // reserved.
-    bool reserve(int n) {
-        n_chunks = n;
-        const auto size = static_cast<std::size_t>(n);
-        return counts.allocate_zeroed(size) && starts.allocate_zeroed(size);
+    // Zeroed entries for every slice; false when they cannot be reserved.
+    bool reserve() {
+        const auto n = static_cast<std::size_t>(n_slices);
+        return counts.allocate_zeroed(n) && starts.allocate_zeroed(n) && reached.allocate_zeroed(n);
     }
+    SliceCount &count(int s) { return counts[static_cast<std::size_t>(s)]; }
+    const SliceCount &count(int s) const { return counts[static_cast<std::size_t>(s)]; }
 };
 
 ParseTotals sum_counts(const Plan &plan) {
     ParseTotals totals;
-    for (int k = 0; k < plan.n_chunks; ++k) {
-        const ChunkCount &c = plan.counts[static_cast<std::size_t>(k)];
+    for (int s = 0; s < plan.n_slices; ++s) {
+        const SliceCount &c = plan.count(s);
         totals.too_big = totals.too_big || c.too_big;
         totals.records += c.records;
         totals.packed += c.packed;
@@ -368,16 +391,16 @@ std::int32_t verdict(const Plan &plan, const Request &req) {
     return static_cast<std::int32_t>(totals.records);
 }
 
-// Where each chunk's data goes; writes the entries that precede all chunks
+// Where each slice's data goes; writes the entries that precede all records
 // and the zero byte after the last packed record.
-void place_chunks(Plan &plan, const Outputs &out) {
+void place_slices(Plan &plan, const Outputs &out) {
     out.name_offs[0] = 0;
     out.packed_offs[0] = 0;
     if (out.qual_offs) out.qual_offs[0] = 0;
-    ChunkStart at;
-    for (int k = 0; k < plan.n_chunks; ++k) {
-        const ChunkCount &c = plan.counts[static_cast<std::size_t>(k)];
-        plan.starts[static_cast<std::size_t>(k)] = at;
+    SliceStart at;
+    for (int s = 0; s < plan.n_slices; ++s) {
+        const SliceCount &c = plan.count(s);
+        plan.starts[static_cast<std::size_t>(s)] = at;
         at.record += c.records;
         at.packed += c.packed;
         at.names += c.names;
@@ -386,45 +409,87 @@ void place_chunks(Plan &plan, const Outputs &out) {
     out.packed[at.packed] = 0;
 }
 
-// One region does all the work. Thread t of a team of T takes chunks t,
-// t + T, t + 2T, ..., so every chunk is handled even when the region has
-// fewer threads than chunks (a call from inside another parallel region
-// gets one). Each thread counts its chunks and reserves the scratch its
-// longest sequence needs; then one thread decides the result and places the
-// chunks, so nothing is written unless everything fits; then each thread
-// parses its chunks again and writes them to their places.
-std::int32_t parse_two_passes(const Settings &settings, const Tables &tables,
-                              const std::int64_t *bounds, Plan &plan, const Request &req) {
-    const int n_chunks = plan.n_chunks;
+// Counts slice s and notes where its walk stopped.
+void count_slice(const Settings &settings, Plan &plan, int s) {
+    SliceCount count;  // on the stack: neighbouring slices' counts share cache lines
+    CountSink sink(count, settings.make_quals);
     const char *text = settings.text;
-    std::int32_t result = -1;
-#pragma omp parallel num_threads(n_chunks)
-    {
-        const int team = omp_get_num_threads(), first = omp_get_thread_num();
-        std::int64_t longest = 0;
-        for (int k = first; k < n_chunks; k += team) {
-            ChunkCount &count = plan.counts[static_cast<std::size_t>(k)];
-            CountSink sink(count, settings.make_quals);
-            scan_chunk(text + bounds[k], text + bounds[k + 1], settings.end, settings.fastq, sink);
-            longest = std::max(longest, count.longest);
+    const char *reached =
+        scan_range(text + plan.bounds[s], text + plan.bounds[s + 1], settings.end, settings.fastq, sink);
+    plan.count(s) = count;
+    plan.reached[static_cast<std::size_t>(s)] = reached - text;
+}
+
+// A chunk read in slices gives the records of the chunk read in one walk
+// when each slice's walk stops exactly where the next slice starts. That
+// holds for FASTA, and for FASTQ whose four-line frames are intact; where it
+// fails (mis-framed FASTQ), the chunk becomes one slice and is counted again.
+void join_slices(const Settings &settings, Plan &plan) {
+    const int per_chunk = plan.slices_per_chunk;
+    for (int k = 0; k < plan.n_chunks; ++k) {
+        const int first = k * per_chunk, last = first + per_chunk;
+        bool joined = true;
+        for (int s = first; s + 1 < last; ++s)
+            joined = joined && plan.reached[static_cast<std::size_t>(s)] == plan.bounds[s + 1];
+        if (joined) continue;
+        for (int s = first + 1; s < last; ++s) {
+            plan.bounds[s] = plan.bounds[last];
+            plan.count(s) = SliceCount{};
         }
+        count_slice(settings, plan, first);
+    }
+}
+
+std::int64_t longest_sequence(const Plan &plan) {
+    std::int64_t longest = 0;
+    for (int s = 0; s < plan.n_slices; ++s) longest = std::max(longest, plan.count(s).longest);
+    return longest;
+}
+
+// One region does all the work, in two passes over the slices; a slice goes
+// to whichever thread is free, so every slice is handled whatever number of
+// threads the region gets (a call from inside another parallel region gets
+// one), and a thread slowed by the machine is made up for by the others.
+// First every slice is counted; one thread joins the slices of each chunk
+// and each thread reserves scratch for the longest sequence; then one thread
+// decides the result and places the slices, so nothing is written unless
+// everything fits; then every slice is parsed again and written to its
+// place.
+std::int32_t parse_two_passes(const Settings &settings, const Tables &tables, int workers,
+                              Plan &plan, const Request &req) {
+    const int n_slices = plan.n_slices;
+    std::int32_t result = -1;
+    std::int64_t longest = 0;
+#pragma omp parallel num_threads(workers)
+    {
+#pragma omp for schedule(dynamic, 1)
+        for (int s = 0; s < n_slices; ++s) count_slice(settings, plan, s);
+#pragma omp single
+        {
+            join_slices(settings, plan);
+            longest = longest_sequence(plan);
+        }
+        const int thread = omp_get_thread_num();
         if (longest > 0 &&
-            !plan.scratch[first].allocate(static_cast<std::size_t>(longest + GATHER_SLACK)))
-            plan.scratch_failed[first] = true;
+            !plan.scratch[thread].allocate(static_cast<std::size_t>(longest + GATHER_SLACK)))
+            plan.scratch_failed[thread] = true;
 #pragma omp barrier
 #pragma omp single
         {
             result = verdict(plan, req);
-            if (result >= 0) place_chunks(plan, req.out);
+            if (result >= 0) place_slices(plan, req.out);
         }
-        if (result >= 0)
-            for (int k = first; k < n_chunks; k += team) {
-                const auto chunk = static_cast<std::size_t>(k);
-                if (plan.counts[chunk].records == 0) continue;
-                WriteSink sink(settings, tables, req.out, plan.scratch[first].data(),
-                               plan.starts[chunk], plan.counts[chunk].records);
-                scan_chunk(text + bounds[k], text + bounds[k + 1], settings.end, settings.fastq, sink);
+        if (result >= 0) {
+#pragma omp for schedule(dynamic, 1)
+            for (int s = 0; s < n_slices; ++s) {
+                const SliceCount &count = plan.count(s);
+                if (count.records == 0) continue;
+                WriteSink sink(settings, tables, req.out, plan.scratch[thread].data(),
+                               plan.starts[static_cast<std::size_t>(s)], count.records);
+                scan_range(settings.text + plan.bounds[s], settings.text + plan.bounds[s + 1],
+                           settings.end, settings.fastq, sink);
             }
+        }
     }
     return result;
 }
@@ -448,11 +513,15 @@ ENGINE_EXPORT std::int32_t bio_parse_mem_parallel(
 
     const int workers = std::min(omp_get_max_threads(), std::max<std::int32_t>(n_threads, 1));
     Plan plan;
-    if (!plan.reserve(std::clamp(workers, 1, MAX_CHUNKS))) return -1;
-    std::int64_t bounds[MAX_CHUNKS + 1];
-    chunk_bounds(text, text_len, settings.fastq, plan.n_chunks, bounds);
+    plan.n_chunks = std::clamp(workers, 1, MAX_CHUNKS);
+    plan.slices_per_chunk = plan.n_chunks == 1 ? 1 : SLICES_PER_CHUNK;
+    plan.n_slices = plan.n_chunks * plan.slices_per_chunk;
+    if (!plan.reserve()) return -1;
+    std::int64_t chunks[MAX_CHUNKS + 1];
+    chunk_bounds(text, text_len, settings.fastq, plan.n_chunks, chunks);
+    slice_bounds(text, text_len, settings.fastq, chunks, plan.n_chunks, plan.slices_per_chunk, plan.bounds);
 
     const Request req{{names, name_offs, packed, packed_offs, seq_lens, is_protein, quals, qual_offs},
                       names_cap, packed_cap, quals_cap, max_records};
-    return parse_two_passes(settings, tables, bounds, plan, req);
+    return parse_two_passes(settings, tables, plan.n_chunks, plan, req);
 }

@@ -1,9 +1,9 @@
 // Parallel parsing of a whole FASTA or FASTQ text held in memory into the
 // flat batch layout (see bio_parse_mem_parallel in engine.h). The text is cut
-// into one chunk per worker at record starts. Every worker first counts what
-// its chunks hold; once the totals are known to fit, each worker parses its
-// chunks again and writes their records straight to their places in the
-// caller's buffers.
+// into one chunk per worker at record starts, and each chunk into slices.
+// The workers first count what every slice holds; once the totals are known
+// to fit, they parse the slices again and write their records straight to
+// their places in the caller's buffers.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,10 @@
 namespace engine {
 
 inline constexpr int MAX_CHUNKS = 64;
+// With more than one chunk, each chunk is read in this many slices, which
+// the threads take as they become free.
+inline constexpr int SLICES_PER_CHUNK = 8;
+inline constexpr int MAX_SLICES = MAX_CHUNKS * SLICES_PER_CHUNK;
 
 // First record start after `from` (see chunk_bounds), or text_len.
 std::int64_t next_record_start(const char *text, std::int64_t text_len, std::int64_t from,
@@ -24,6 +28,12 @@ std::int64_t next_record_start(const char *text, std::int64_t text_len, std::int
 // for a header.
 void chunk_bounds(const char *text, std::int64_t text_len, bool fastq, int n_chunks,
                   std::int64_t *bounds);
+
+// bounds[0..n_chunks * per_chunk]: each chunk [chunks[k], chunks[k+1]) cut
+// into per_chunk slices, at the first record start after each nominal cut
+// (kept within the chunk and non-decreasing).
+void slice_bounds(const char *text, std::int64_t text_len, bool fastq, const std::int64_t *chunks,
+                  int n_chunks, int per_chunk, std::int64_t *bounds);
 
 // What all chunks hold together.
 struct ParseTotals {

@@ -349,7 +349,7 @@ TEST_F(ParseMem, MisframedFastqFollowsTheDocumentedChunks) {
     }
 }
 
-TEST_F(ParseMem, ChunkBoundariesMatchTheModel) {
+TEST_F(ParseMem, ChunkAndSliceBoundariesFallOnRecordStarts) {
     std::mt19937 rng(92);
     const char *pieces[] = {">a", "@r", "ACGT", "+", "", "@@", "\r", ">"};
     for (int trial = 0; trial < 300; ++trial) {
@@ -365,6 +365,22 @@ TEST_F(ParseMem, ChunkBoundariesMatchTheModel) {
                 ASSERT_EQ(std::vector<std::int64_t>(bounds, bounds + chunks + 1),
                           std::vector<std::int64_t>(want.begin(), want.end()))
                     << "trial " << trial << ", chunks " << chunks << ", fastq " << fastq;
+                // Slices keep the chunk cuts and add cuts at record starts
+                // inside each chunk.
+                constexpr int per_chunk = engine::SLICES_PER_CHUNK;
+                std::int64_t slices[engine::MAX_SLICES + 1];
+                engine::slice_bounds(text.data(), static_cast<std::int64_t>(text.size()), fastq, bounds, chunks,
+                                     per_chunk, slices);
+                for (int k = 0; k <= chunks; ++k) ASSERT_EQ(slices[k * per_chunk], bounds[k]);
+                for (int s = 1; s < chunks * per_chunk; ++s) {
+                    const std::int64_t chunk_end = bounds[s / per_chunk + 1];
+                    ASSERT_LE(slices[s - 1], slices[s]);
+                    ASSERT_LE(slices[s], chunk_end);
+                    if (slices[s] > slices[s - 1] && slices[s] < chunk_end)
+                        ASSERT_EQ(engine::next_record_start(text.data(), static_cast<std::int64_t>(text.size()),
+                                                            slices[s] - 1, fastq),
+                                  slices[s]);
+                }
             }
     }
 }
