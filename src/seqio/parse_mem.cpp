@@ -74,14 +74,17 @@ void chunk_bounds(const char *text, std::int64_t text_len, bool fastq, int n_chu
     bounds[n_chunks] = text_len;
 }
 
-void slice_bounds(const char *text, std::int64_t text_len, bool fastq, const std::int64_t *chunks,
-                  int n_chunks, int per_chunk, std::int64_t *bounds) {
+void slice_bounds(const char *text, bool fastq, const std::int64_t *chunks, int n_chunks,
+                  int per_chunk, std::int64_t *bounds) {
     for (int k = 0; k < n_chunks; ++k) {
         const std::int64_t begin = chunks[k], stop = chunks[k + 1];
         bounds[k * per_chunk] = begin;
         for (int j = 1; j < per_chunk; ++j) {
-            const std::int64_t nominal = begin + (stop - begin) * j / per_chunk;
-            const std::int64_t start = next_record_start(text, text_len, nominal, fastq);
+            const std::int64_t nominal = begin + (stop - begin) / per_chunk * j;
+            // The search sees the text only up to the chunk's end, so a cut
+            // costs at most one pass over the chunk. A record start it finds
+            // there is one in the whole text too: it examines the same bytes.
+            const std::int64_t start = next_record_start(text, stop, nominal, fastq);
             bounds[k * per_chunk + j] = std::clamp(start, bounds[k * per_chunk + j - 1], stop);
         }
     }
@@ -187,7 +190,7 @@ public:
     }
 
 private:
-    // Stops the chunk at a record that would not fit the 32-bit entries.
+    // Stops the slice at a record that would not fit the 32-bit entries.
     bool add(const Line &header, std::int64_t len) {
         const std::int64_t name_size = header.end - header_begin(header) + 1;
         if (len > INT32_LIMIT || name_size > INT32_LIMIT || c_.records == INT32_LIMIT) {
@@ -242,7 +245,7 @@ struct Settings {
 };
 
 // Packs n >= 1 codes at `out` without writing the zero byte bio_pack5 leaves
-// after them: that byte belongs to the next chunk, which another thread may
+// after them: that byte belongs to the next slice, which another thread may
 // be writing. Eight codes fill exactly five bytes, so all but the last one
 // to eight codes are packed in place (their zero byte lands where the rest
 // goes) and the rest through a small buffer.
@@ -519,7 +522,7 @@ ENGINE_EXPORT std::int32_t bio_parse_mem_parallel(
     if (!plan.reserve()) return -1;
     std::int64_t chunks[MAX_CHUNKS + 1];
     chunk_bounds(text, text_len, settings.fastq, plan.n_chunks, chunks);
-    slice_bounds(text, text_len, settings.fastq, chunks, plan.n_chunks, plan.slices_per_chunk, plan.bounds);
+    slice_bounds(text, settings.fastq, chunks, plan.n_chunks, plan.slices_per_chunk, plan.bounds);
 
     const Request req{{names, name_offs, packed, packed_offs, seq_lens, is_protein, quals, qual_offs},
                       names_cap, packed_cap, quals_cap, max_records};

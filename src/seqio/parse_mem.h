@@ -31,9 +31,9 @@ void chunk_bounds(const char *text, std::int64_t text_len, bool fastq, int n_chu
 
 // bounds[0..n_chunks * per_chunk]: each chunk [chunks[k], chunks[k+1]) cut
 // into per_chunk slices, at the first record start after each nominal cut
-// (kept within the chunk and non-decreasing).
-void slice_bounds(const char *text, std::int64_t text_len, bool fastq, const std::int64_t *chunks,
-                  int n_chunks, int per_chunk, std::int64_t *bounds);
+// that lies within the chunk (else at the chunk's end), non-decreasing.
+void slice_bounds(const char *text, bool fastq, const std::int64_t *chunks, int n_chunks,
+                  int per_chunk, std::int64_t *bounds);
 
 // What all chunks hold together.
 struct ParseTotals {
@@ -41,7 +41,7 @@ struct ParseTotals {
     std::int64_t packed = 0;
     std::int64_t names = 0;
     std::int64_t quals = 0;
-    bool too_big = false;  // a record or a chunk's record count exceeds 32 bits
+    bool too_big = false;  // a record or a slice's record count exceeds 32 bits
 };
 
 // True when every offset the call writes fits a signed 32-bit entry:

@@ -369,8 +369,7 @@ TEST_F(ParseMem, ChunkAndSliceBoundariesFallOnRecordStarts) {
                 // inside each chunk.
                 constexpr int per_chunk = engine::SLICES_PER_CHUNK;
                 std::int64_t slices[engine::MAX_SLICES + 1];
-                engine::slice_bounds(text.data(), static_cast<std::int64_t>(text.size()), fastq, bounds, chunks,
-                                     per_chunk, slices);
+                engine::slice_bounds(text.data(), fastq, bounds, chunks, per_chunk, slices);
                 for (int k = 0; k <= chunks; ++k) ASSERT_EQ(slices[k * per_chunk], bounds[k]);
                 for (int s = 1; s < chunks * per_chunk; ++s) {
                     const std::int64_t chunk_end = bounds[s / per_chunk + 1];
