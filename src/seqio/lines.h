@@ -12,7 +12,7 @@ namespace engine {
 
 // First occurrence of byte c in [p, end), or end.
 inline const char *find_byte(const char *p, const char *end, char c) {
-    if (p == end) return end;  // p may be null for an empty text
+    if (p >= end) return end;  // p may be null for an empty text
     const void *hit = std::memchr(p, c, static_cast<std::size_t>(end - p));
     return hit ? static_cast<const char *>(hit) : end;
 }

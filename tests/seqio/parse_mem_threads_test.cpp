@@ -156,7 +156,7 @@ public:
         if (chance(0.1)) t += line("preamble text", 0);
         const int records = pick(0, 30);
         for (int r = 0; r < records; ++r) {
-            t += line(">" + header(), 0);
+            t += line(std::string(">").append(header()), 0);
             const int lines = chance(0.1) ? 0 : pick(1, 6);
             const bool long_record = chance(0.05);
             for (int l = 0; l < lines; ++l) {
@@ -173,10 +173,10 @@ public:
         std::string t;
         const int records = pick(0, 40);
         for (int r = 0; r < records; ++r) {
-            t += line(chance(0.03) ? std::string() : "@" + header(), 0);
+            t += line(chance(0.03) ? std::string() : std::string("@").append(header()), 0);
             const int len = chance(0.05) ? 0 : chance(0.05) ? pick(3000, 20000) : pick(1, 200);
             t += line(letters(len, "ACGTNacgtnRY"), 0);
-            t += line(chance(0.5) ? "+" : "+" + header(), 0);
+            t += line(chance(0.5) ? std::string("+") : std::string("+").append(header()), 0);
             const int qual_len = std::max(0, len + (chance(0.2) ? pick(-3, 3) : 0));
             std::string q = letters(qual_len, quality_alphabet_);
             if (!q.empty() && chance(0.4)) q[0] = '@';
@@ -375,10 +375,11 @@ TEST_F(ParseMem, ChunkAndSliceBoundariesFallOnRecordStarts) {
                     const std::int64_t chunk_end = bounds[s / per_chunk + 1];
                     ASSERT_LE(slices[s - 1], slices[s]);
                     ASSERT_LE(slices[s], chunk_end);
-                    if (slices[s] > slices[s - 1] && slices[s] < chunk_end)
+                    if (slices[s] > slices[s - 1] && slices[s] < chunk_end) {
                         ASSERT_EQ(engine::next_record_start(text.data(), static_cast<std::int64_t>(text.size()),
                                                             slices[s] - 1, fastq),
                                   slices[s]);
+                    }
                 }
             }
     }
