@@ -13,7 +13,7 @@ namespace engine {
 inline constexpr int MAX_CHUNKS = 64;
 // With more than one chunk, each chunk is read in this many slices, which
 // the threads take as they become free.
-inline constexpr int SLICES_PER_CHUNK = 8;
+inline constexpr int SLICES_PER_CHUNK = 32;
 inline constexpr int MAX_SLICES = MAX_CHUNKS * SLICES_PER_CHUNK;
 
 // First record start after `from` (see chunk_bounds), or text_len.
