@@ -3,7 +3,6 @@
 #include <omp.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
