@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "../alignment_pairs.h"
 #include "engine.h"
 
 #ifdef BENCH_WITH_PARASAIL
@@ -33,15 +34,7 @@
 
 namespace {
 
-constexpr std::int32_t kMatch = 2, kMismatch = -1, kGap = -2, kBand = 64;
-const char kDecode[] = "ACGTNNNNNNNNNNNNNNNNNNNNNNNNNNNN";
-
-using Codes = std::vector<std::uint8_t>;
-
-struct Pair {
-    std::string a_text, b_text;
-    Codes a, b;
-};
+using namespace bench;  // scoring, pairs and timing shared with the other aligner benchmark
 
 std::uint8_t code_of(char c) {
     switch (c) {
@@ -91,13 +84,6 @@ std::vector<Pair> random_pairs(std::size_t len, std::size_t count, std::mt19937 
     return pairs;
 }
 
-double band_cells(std::int64_t n, std::int64_t m, std::int64_t w) {
-    double cells = 0;
-    for (std::int64_t i = 0; i <= n; ++i)
-        cells += static_cast<double>(std::max<std::int64_t>(0, std::min(m, i + w) - std::max<std::int64_t>(0, i - w) + 1));
-    return cells;
-}
-
 struct Contender {
     std::string name;
     bool banded;
@@ -144,14 +130,6 @@ std::function<std::int32_t(const Pair &, std::vector<char> &, std::vector<char> 
     };
 }
 #endif
-
-// CPU seconds of this thread (user and system, so page faults count): on a
-// shared, loaded machine far steadier than wall time.
-double thread_seconds() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());

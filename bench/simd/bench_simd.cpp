@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "align/banded_simd.h"
+#include "../alignment_pairs.h"
 #include "engine.h"
 
 #ifdef BENCH_WITH_PARASAIL
@@ -27,14 +28,7 @@
 
 namespace {
 
-constexpr std::int32_t kMatch = 2, kMismatch = -1, kGap = -2, kBand = 64;
-const char kDecode[] = "ACGTNNNNNNNNNNNNNNNNNNNNNNNNNNNN";
-
-using Codes = std::vector<std::uint8_t>;
-struct Pair {
-    Codes a, b;
-    std::string a_text, b_text;
-};
+using namespace bench;  // scoring, pairs and timing shared with the other aligner benchmark
 
 Codes diverged_copy(std::mt19937 &rng, const Codes &src, double rate) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
@@ -64,21 +58,6 @@ std::vector<Pair> make_pairs(std::size_t len, int count, std::mt19937 &rng) {
         pairs.push_back(std::move(pr));
     }
     return pairs;
-}
-
-double band_cells(std::int64_t n, std::int64_t m, std::int64_t w) {
-    double cells = 0;
-    for (std::int64_t i = 0; i <= n; ++i)
-        cells += std::max<std::int64_t>(0, std::min(m, i + w) - std::max<std::int64_t>(0, i - w) + 1);
-    return cells;
-}
-
-// CPU time of this thread: the machine is shared, and wall time would count
-// the time other processes hold the core.
-double thread_seconds() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + ts.tv_nsec * 1e-9;
 }
 
 // Median over `repeats` of the time to run `one` on every pair, per pair.
