@@ -65,9 +65,22 @@ std::int64_t hash_run_start(const std::uint64_t *hash, std::int64_t n, std::uint
 
 }  // namespace
 
+// Directory slot of h (a shift of 64 or more leaves one slot).
+std::uint64_t dir_slot(std::uint64_t h, std::int32_t shift) {
+    return shift >= 64 ? 0 : h >> shift;
+}
+
+// The directory confines hash h to the entries of its slot; both searches
+// then run over those few entries. As every entry with hash h lies in the
+// slot, the results are those of bisecting [0, n_min); a hash beyond the
+// last slot is above every entry.
 HashRun index_hash_run(const bio_index_t *idx, std::uint64_t h) {
-    const std::int64_t first = hash_run_start(idx->min_hash, idx->n_min, h);
-    return HashRun{first, hash_run_end(idx->min_hash, idx->n_min, first, h)};
+    const std::uint64_t slot = dir_slot(h, idx->dir_shift);
+    if (slot >= static_cast<std::uint64_t>(idx->dir_slots)) return HashRun{idx->n_min, idx->n_min};
+    const std::int64_t lo = idx->dir[slot];
+    const std::int64_t hi = idx->dir[slot + 1];
+    const std::int64_t first = lo + hash_run_start(idx->min_hash + lo, hi - lo, h);
+    return HashRun{first, hash_run_end(idx->min_hash, hi, first, h)};
 }
 
 std::int32_t index_ref_of(const bio_index_t *idx, std::int64_t x) {
@@ -175,6 +188,41 @@ bool copy_array(const T *src, std::int64_t count, Buffer<T> &dst) {
     return true;
 }
 
+// Directory slots: about DIR_ENTRIES_PER_SLOT entries each (a couple of
+// cache lines to search), a power of two so the slot is the hash's top bits.
+constexpr std::int64_t DIR_ENTRIES_PER_SLOT = 16;
+
+struct DirectoryShape {
+    std::int32_t shift;
+    std::int64_t slots;
+};
+
+// Hashes of k-mers span 2k bits; the directory takes the top ones.
+DirectoryShape directory_shape(std::int64_t n_min, std::int32_t k) {
+    const std::int32_t key_bits = 2 * k < 64 ? 2 * k : 64;
+    std::int32_t bits = 0;
+    while (bits < key_bits && bits < 40 && (n_min >> (bits + 1)) >= DIR_ENTRIES_PER_SLOT) ++bits;
+    return DirectoryShape{key_bits - bits, std::int64_t{1} << bits};
+}
+
+// The handle, zero-filled, with room for its directory right after it.
+bio_index_t *reserve_handle(const DirectoryShape &shape) {
+    static_assert(sizeof(bio_index_t) % alignof(std::int64_t) == 0);
+    const auto slots = static_cast<std::size_t>(shape.slots) + 1;
+    return static_cast<bio_index_t *>(
+        mem_calloc(1, sizeof(bio_index_t) + slots * sizeof(std::int64_t)));
+}
+
+// dir[t] = first entry whose slot is at least t.
+void fill_directory(const std::uint64_t *hash, std::int64_t n, const DirectoryShape &shape,
+                    std::int64_t *dir) {
+    std::int64_t i = 0;
+    for (std::int64_t t = 0; t <= shape.slots; ++t) {
+        while (i < n && dir_slot(hash[i], shape.shift) < static_cast<std::uint64_t>(t)) ++i;
+        dir[t] = i;
+    }
+}
+
 }  // namespace
 }  // namespace engine
 
@@ -184,13 +232,6 @@ ENGINE_EXPORT bio_index_t *bio_index_build(const uint8_t *ref, int64_t ref_len, 
     using namespace engine;
     // k and w must fit the minimizer routine; a negative length has no copy.
     if (k < 1 || k > MAX_K || w < 1 || ref_len < 0) return nullptr;
-    std::unique_ptr<bio_index_t, MemDeleter<bio_index_t>> handle(
-        static_cast<bio_index_t *>(mem_calloc(1, sizeof(bio_index_t))));
-    if (!handle) return nullptr;
-    handle->k = k;
-    handle->w = w;
-    handle->ref_len = ref_len;
-
     IndexArrays arrays;
     {
         Buffer<min_rec_t> records;
@@ -205,7 +246,15 @@ ENGINE_EXPORT bio_index_t *bio_index_build(const uint8_t *ref, int64_t ref_len, 
         !copy_array(ref_lengths, refs, arrays.ref_lengths)) {
         return nullptr;
     }
+    const DirectoryShape shape = directory_shape(arrays.n_min, k);
+    bio_index_t *handle = reserve_handle(shape);
+    if (!handle) return nullptr;
+    auto *dir = reinterpret_cast<std::int64_t *>(handle + 1);
+    fill_directory(arrays.min_hash.data(), arrays.n_min, shape, dir);
 
+    handle->k = k;
+    handle->w = w;
+    handle->ref_len = ref_len;
     handle->n_min = arrays.n_min;
     handle->min_hash = arrays.min_hash.release();
     handle->min_pos = arrays.min_pos.release();
@@ -214,7 +263,10 @@ ENGINE_EXPORT bio_index_t *bio_index_build(const uint8_t *ref, int64_t ref_len, 
     handle->n_refs = refs;
     handle->ref_offsets = arrays.ref_offsets.release();
     handle->ref_lengths = arrays.ref_lengths.release();
-    return handle.release();
+    handle->dir_shift = shape.shift;
+    handle->dir_slots = shape.slots;
+    handle->dir = dir;
+    return handle;
 }
 
 ENGINE_EXPORT int64_t bio_index_n_minimizers(const bio_index_t *idx) {

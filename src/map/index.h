@@ -18,6 +18,14 @@ struct bio_index_t {
     std::int32_t n_refs;
     std::int64_t *ref_offsets;
     std::int64_t *ref_lengths;
+    // Lookup directory, in the handle's own reservation right after these
+    // fields. Slot t holds the hashes h with h >> dir_shift == t; dir[t] is
+    // the first entry of slot t or a later one, for t = 0 .. dir_slots
+    // (dir[dir_slots] = n_min). Hashes span 2k bits, so the slot is their top
+    // bits.
+    std::int32_t dir_shift;
+    std::int64_t dir_slots;
+    const std::int64_t *dir;
 };
 
 namespace engine {

@@ -261,8 +261,11 @@ TEST(IndexBuild, NoSequenceTable) {
 TEST(IndexLookup, HashRunMatchesLinearScan) {
     std::mt19937_64 rng(707);
     for (int round = 0; round < 30; ++round) {
-        // Tiny indexes (one entry, two, ...) first, then larger ones.
-        const std::size_t len = round < 10 ? 16 + 2 * round : 2000 + rng() % 3000;
+        // Tiny indexes (one entry, two, ...) first, then larger ones, the
+        // last with directories of thousands of slots.
+        const std::size_t len = round < 10   ? 16 + 2 * round
+                                : round < 27 ? 2000 + rng() % 3000
+                                             : 100000 + rng() % 200000;
         const Codes ref = reference_with_repeats(rng, len, 10);
         const Index idx = build(ref, 6 + static_cast<int>(rng() % 10), 3, 0, one_sequence(ref.size()));
         ASSERT_TRUE(idx);
@@ -273,6 +276,13 @@ TEST(IndexLookup, HashRunMatchesLinearScan) {
             probes.push_back(h);
             probes.push_back(h + 1);
             probes.push_back(h - 1);
+            // The first and last hash of its directory slot and of the next.
+            const std::uint64_t low = idx->dir_shift >= 64
+                                          ? ~std::uint64_t{0}
+                                          : (std::uint64_t{1} << idx->dir_shift) - 1;
+            probes.push_back(h & ~low);
+            probes.push_back(h | low);
+            probes.push_back((h | low) + 1);
         }
         if (!entries.empty()) {
             probes.push_back(entries.front().hash);
