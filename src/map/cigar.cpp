@@ -31,18 +31,26 @@ std::int32_t write_cigar_op(char *at, std::int32_t run, char op) {
     return n + 1;
 }
 
+namespace {
+
+// Room for one more run: the write offset lies below the capacity less the
+// reserve (64-bit, so a tiny or negative capacity cannot wrap around).
+bool run_fits(std::int32_t at, std::int32_t cigar_cap) {
+    return at < static_cast<std::int64_t>(cigar_cap) - CIGAR_RESERVE;
+}
+
+}  // namespace
+
 std::int32_t append_cigar(const char *gapped_ref, const char *gapped_read, std::int32_t n_cols,
                           char *cigar, std::int32_t cigar_cap, std::int32_t *offset) {
     const std::int32_t start = *offset;
-    // 64-bit so that a tiny or negative capacity cannot wrap around.
-    const std::int64_t limit = static_cast<std::int64_t>(cigar_cap) - CIGAR_RESERVE;
     std::int32_t at = start;
     std::int32_t col = 0;
     while (col < n_cols) {
         const char op = column_op(gapped_ref[col], gapped_read[col]);
         std::int32_t end = col + 1;
         while (end < n_cols && column_op(gapped_ref[end], gapped_read[end]) == op) ++end;
-        if (at >= limit) {
+        if (!run_fits(at, cigar_cap)) {
             *offset = start;
             return 0;
         }
@@ -51,6 +59,14 @@ std::int32_t append_cigar(const char *gapped_ref, const char *gapped_read, std::
     }
     *offset = at;
     return at - start;
+}
+
+std::int32_t append_cigar_run(std::int32_t run, char op, char *cigar, std::int32_t cigar_cap,
+                              std::int32_t *offset) {
+    if (!run_fits(*offset, cigar_cap)) return 0;
+    const std::int32_t written = write_cigar_op(cigar + *offset, run, op);
+    *offset += written;
+    return written;
 }
 
 }  // namespace engine

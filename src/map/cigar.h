@@ -17,4 +17,8 @@ std::int32_t write_cigar_op(char *at, std::int32_t run, char op);
 std::int32_t append_cigar(const char *gapped_ref, const char *gapped_read, std::int32_t n_cols,
                           char *cigar, std::int32_t cigar_cap, std::int32_t *offset);
 
+// The same for an alignment that is one run of `run` columns of `op`.
+std::int32_t append_cigar_run(std::int32_t run, char op, char *cigar, std::int32_t cigar_cap,
+                              std::int32_t *offset);
+
 }  // namespace engine

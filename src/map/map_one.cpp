@@ -5,13 +5,11 @@
 #include <cstdlib>
 #include <limits>
 
-#include "align/banded_simd.h"
 #include "core/buffer.h"
 #include "core/export.h"
 #include "map/chain.h"
-#include "map/cigar.h"
 #include "map/index.h"
-#include "seqio/codes.h"
+#include "map/window_align.h"
 
 namespace engine {
 
@@ -49,13 +47,6 @@ struct Window {
     std::int64_t start;
     std::int64_t end;
     std::int32_t ref_id;
-};
-
-struct Alignment {
-    std::int32_t n_cols;
-    std::int32_t n_match;
-    std::int32_t n_mismatch;
-    std::int32_t n_gap;
 };
 
 // The read, oriented for the chain being aligned, and the two gapped
@@ -213,20 +204,7 @@ bool reserve_align_buffers(std::int32_t qlen, AlignBuffers &buf) {
            buf.gapped_ref.allocate(string_bytes) && buf.gapped_read.allocate(string_bytes);
 }
 
-// Banded global alignment of len reference codes against len read codes;
-// false when the kernel cannot reserve its memory.
-bool align_window(const std::uint8_t *ref, const std::uint8_t *read, std::int32_t len,
-                  AlignBuffers &buf, Alignment &aln) {
-    const auto kernel =
-        len <= MAP_I16_MAX_LEN ? _nw_banded_diag_simd_i16 : _nw_banded_diag_simd_i32;
-    std::int32_t score = 0;
-    aln.n_cols = kernel(ref, len, read, len, _MAP_DECODE, MAP_MATCH, MAP_MISMATCH, MAP_GAP,
-                        MAP_BAND, buf.gapped_ref.data(), buf.gapped_read.data(), &score,
-                        &aln.n_match, &aln.n_mismatch, &aln.n_gap);
-    return aln.n_cols >= 0;
-}
-
-void write_hit(const chain_t &c, const Window &win, std::int32_t qlen, const Alignment &aln,
+void write_hit(const chain_t &c, const Window &win, std::int32_t qlen, const WindowAlignment &aln,
                std::int32_t mapq, std::int32_t cigar_off, std::int32_t cigar_len,
                bio_map_hit_t &hit) {
     const std::int32_t aln_len = aln.n_match + aln.n_mismatch + aln.n_gap;
@@ -263,15 +241,13 @@ std::int32_t align_chains(const bio_index_t *idx, const std::uint8_t *seq, std::
         if (!chain_window(idx, c, qlen, win)) continue;
         orient_read(seq, qlen, c.strand, buf);
         const auto len = static_cast<std::int32_t>(win.end - win.start);
-        Alignment aln;
-        if (!align_window(idx->ref + win.start, buf.read.data() + (win.start - c.diag), len, buf,
-                          aln))
+        WindowAlignment aln;
+        if (!align_window(idx->ref + win.start, buf.read.data() + (win.start - c.diag), len,
+                          buf.gapped_ref.data(), buf.gapped_read.data(), aln))
             continue;
         const std::int32_t cigar_off = cigar_at;
-        const std::int32_t cigar_len =
-            aln.n_cols > 0 ? append_cigar(buf.gapped_ref.data(), buf.gapped_read.data(),
-                                          aln.n_cols, cigar, cigar_cap, &cigar_at)
-                           : 0;
+        const std::int32_t cigar_len = append_window_cigar(
+            aln, buf.gapped_ref.data(), buf.gapped_read.data(), cigar, cigar_cap, &cigar_at);
         write_hit(c, win, qlen, aln, map_quality(ci, n_cand, kept[0].score, second), cigar_off,
                   cigar_len, hits[n_hits++]);
     }
