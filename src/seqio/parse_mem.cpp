@@ -496,7 +496,20 @@ std::int32_t parse_two_passes(const Settings &settings, const Tables &tables, in
     return result;
 }
 
+std::int64_t min_text_per_thread = MIN_TEXT_PER_THREAD;
+
 }  // namespace
+
+int parse_threads(int n_chunks, std::int64_t text_len) {
+    const std::int64_t by_size = std::max<std::int64_t>(text_len / min_text_per_thread, 1);
+    return static_cast<int>(std::min<std::int64_t>(n_chunks, by_size));
+}
+
+#ifdef ENGINE_TESTING
+void testing::set_min_text_per_thread(std::int64_t bytes) {
+    min_text_per_thread = bytes > 0 ? bytes : MIN_TEXT_PER_THREAD;
+}
+#endif
 
 }  // namespace engine
 
@@ -525,5 +538,5 @@ ENGINE_EXPORT std::int32_t bio_parse_mem_parallel(
 
     const Request req{{names, name_offs, packed, packed_offs, seq_lens, is_protein, quals, qual_offs},
                       names_cap, packed_cap, quals_cap, max_records};
-    return parse_two_passes(settings, tables, plan.n_chunks, plan, req);
+    return parse_two_passes(settings, tables, parse_threads(plan.n_chunks, text_len), plan, req);
 }
