@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "core/buffer.h"
 #include "core/export.h"
 #include "engine.h"
+#include "map/index_sample.h"
 #include "map/minimizers.h"
 
 namespace engine {
@@ -106,30 +108,10 @@ struct IndexArrays {
     Buffer<std::int64_t> ref_lengths;
 };
 
-// Minimizers of the whole concatenated reference as records sorted by hash
-// (equal hashes in position order). No records are reserved when there are
-// none. The working arrays double as the sort's second buffer.
-bool sample_sorted(const std::uint8_t *ref, std::int64_t ref_len, std::int32_t k, std::int32_t w,
-                   Buffer<min_rec_t> &records, std::int64_t &count) {
-    const std::int64_t kmers = ref_len - k + 1;
-    const std::size_t capacity = static_cast<std::size_t>(kmers > 1 ? kmers : 1);
-    Buffer<std::uint64_t> hash;
-    Buffer<std::int64_t> pos;
-    Buffer<std::uint8_t> strand;
-    if (!hash.allocate(capacity) || !pos.allocate(capacity) || !strand.allocate(capacity)) {
-        return false;
-    }
-    count = bio_minimizers(ref, ref_len, k, w, hash.data(), pos.data(), strand.data());
-    if (count <= 0) return count == 0;
-    if (!records.allocate(static_cast<std::size_t>(count))) return false;
-    sort_minimizers_by_hash(hash.data(), pos.data(), strand.data(), count, records.data());
-    return true;
-}
-
 // End of the run of equal hashes that starts at i.
-std::int64_t record_run_end(const min_rec_t *records, std::int64_t count, std::int64_t i) {
+std::int64_t run_end(const std::uint64_t *hash, std::int64_t count, std::int64_t i) {
     std::int64_t j = i + 1;
-    while (j < count && records[j].hash == records[i].hash) ++j;
+    while (j < count && hash[j] == hash[i]) ++j;
     return j;
 }
 
@@ -137,11 +119,19 @@ bool keeps_run(std::int64_t length, std::int32_t max_occ) {
     return max_occ <= 0 || length <= max_occ;
 }
 
-std::int64_t count_kept(const min_rec_t *records, std::int64_t count, std::int32_t max_occ) {
+// Moves every run of equal hashes that passes the occurrence limit forward
+// over the dropped ones, in sorted order; returns the kept count.
+std::int64_t drop_frequent(SortedMinimizers &m, std::int32_t max_occ) {
     std::int64_t kept = 0;
-    for (std::int64_t i = 0; i < count;) {
-        const std::int64_t end = record_run_end(records, count, i);
-        if (keeps_run(end - i, max_occ)) kept += end - i;
+    for (std::int64_t i = 0; i < m.count;) {
+        const std::int64_t end = run_end(m.hash.data(), m.count, i);
+        if (keeps_run(end - i, max_occ)) {
+            for (std::int64_t j = i; j < end; ++j, ++kept) {
+                m.hash[kept] = m.hash[j];
+                m.pos[kept] = m.pos[j];
+                m.strand[kept] = m.strand[j];
+            }
+        }
         i = end;
     }
     return kept;
@@ -155,27 +145,23 @@ bool reserve_entries(Buffer<T> &buffer, std::int64_t count) {
     return buffer.allocate(static_cast<std::size_t>(count));
 }
 
-// Every run of equal hashes of the sorted records that passes the
-// occurrence limit, in sorted order.
-bool build_entries(const min_rec_t *records, std::int64_t count, std::int32_t max_occ,
-                   IndexArrays &out) {
-    const std::int64_t kept = count_kept(records, count, max_occ);
-    if (!reserve_entries(out.min_hash, kept) || !reserve_entries(out.min_pos, kept) ||
-        !reserve_entries(out.min_strand, kept)) {
+// Cuts an entry array to `count` entries (a zeroed one-element array for 0).
+template <class T>
+bool fit_entries(Buffer<T> &buffer, std::int64_t count) {
+    if (count <= 0) return buffer.allocate_zeroed(1);
+    if (static_cast<std::size_t>(count) == buffer.size()) return true;
+    return buffer.resize(static_cast<std::size_t>(count));
+}
+
+// The sorted minimizers that pass the occurrence limit become the entries,
+// in the arrays they were sorted in.
+bool build_entries(SortedMinimizers &m, std::int32_t max_occ, IndexArrays &out) {
+    const std::int64_t kept = drop_frequent(m, max_occ);
+    if (!fit_entries(m.hash, kept) || !fit_entries(m.pos, kept) || !fit_entries(m.strand, kept))
         return false;
-    }
-    std::int64_t n = 0;
-    for (std::int64_t i = 0; i < count;) {
-        const std::int64_t end = record_run_end(records, count, i);
-        if (keeps_run(end - i, max_occ)) {
-            for (std::int64_t j = i; j < end; ++j, ++n) {
-                out.min_hash[n] = records[j].hash;
-                out.min_pos[n] = records[j].pos;
-                out.min_strand[n] = records[j].strand;
-            }
-        }
-        i = end;
-    }
+    out.min_hash = std::move(m.hash);
+    out.min_pos = std::move(m.pos);
+    out.min_strand = std::move(m.strand);
     out.n_min = kept;
     return true;
 }
@@ -234,10 +220,9 @@ ENGINE_EXPORT bio_index_t *bio_index_build(const uint8_t *ref, int64_t ref_len, 
     if (k < 1 || k > MAX_K || w < 1 || ref_len < 0) return nullptr;
     IndexArrays arrays;
     {
-        Buffer<min_rec_t> records;
-        std::int64_t count = 0;
-        if (!sample_sorted(ref, ref_len, k, w, records, count)) return nullptr;
-        if (!build_entries(records.data(), count, max_occ, arrays)) return nullptr;
+        SortedMinimizers sampled;
+        if (!sample_sorted(ref, ref_len, k, w, sampled)) return nullptr;
+        if (!build_entries(sampled, max_occ, arrays)) return nullptr;
     }
     // A negative sequence count is read as none; a missing table as zeros.
     const std::int32_t refs = n_refs > 0 ? n_refs : 0;

@@ -152,6 +152,7 @@ struct PositionRing {
     std::uint8_t strand_at(std::int64_t p) const { return strand[p & mask]; }
 };
 
+// Writes minimizers to three parallel arrays, in order.
 struct MinimizerOut {
     std::uint64_t *hash;
     std::int64_t *pos;
@@ -163,6 +164,31 @@ struct MinimizerOut {
         pos[count] = j;
         strand[count] = ring.strand_at(j);
         ++count;
+    }
+};
+
+// Counts minimizers by bucket (the hash's bits from `shift` up).
+struct BucketCounter {
+    std::int64_t *counts;
+    int shift;
+
+    void write(const PositionRing &ring, std::int64_t j) { ++counts[ring.value_at(j) >> shift]; }
+};
+
+// Writes each minimizer to the next free entry of its bucket.
+struct BucketScatter {
+    std::int64_t *next;
+    int shift;
+    std::uint64_t *hash;
+    std::int64_t *pos;
+    std::uint8_t *strand;
+
+    void write(const PositionRing &ring, std::int64_t j) {
+        const std::uint64_t h = ring.value_at(j);
+        const std::int64_t to = next[h >> shift]++;
+        hash[to] = h;
+        pos[to] = j;
+        strand[to] = ring.strand_at(j);
     }
 };
 
@@ -186,9 +212,12 @@ class WindowMinimum {
 public:
     WindowMinimum(const PositionRing &ring, std::int64_t w) : ring_(ring), w_(w) {}
 
+    // Starts with the window ending at p, scanned whole.
+    void start_at(std::int64_t p) { best_ = leftmost_minimum(window_start(p), p); }
+
     // Slides the window to end at p (its start is p - w + 1, at least 0).
     void advance(std::int64_t p) {
-        const std::int64_t start = p - w_ + 1 > 0 ? p - w_ + 1 : 0;
+        const std::int64_t start = window_start(p);
         if (best_ < start && best_value_ == MINIMIZER_INVALID) {
             best_ = ring_.value_at(p) != MINIMIZER_INVALID ? p : start;
             best_value_ = ring_.value_at(best_);
@@ -202,6 +231,8 @@ public:
     std::int64_t front() const { return best_; }
 
 private:
+    std::int64_t window_start(std::int64_t p) const { return p - w_ + 1 > 0 ? p - w_ + 1 : 0; }
+
     std::int64_t leftmost_minimum(std::int64_t from, std::int64_t to) {
         std::int64_t best = from;
         std::uint64_t best_value = ring_.value_at(from);
@@ -222,35 +253,82 @@ private:
     std::uint64_t best_value_ = 0;
 };
 
-// Hashes the positions a block at a time and, when w <= n, slides the
-// window over each block as soon as it is hashed: every window writes its
-// leftmost minimum unless that was the position written last or it is
-// invalid. The result is the same as rescanning each window.
-void scan(const std::uint8_t *seq, std::int64_t n, std::int32_t k, std::int64_t w,
-          const PositionRing &ring, MinimizerOut &out) {
+// Hashes the positions a block at a time and slides the window over each
+// block as soon as it is hashed; the windows ending at [from, to) each write
+// their leftmost minimum unless it is invalid or was the previous window's
+// (the window fronts never move left, so that is exactly "unless it was
+// written last"). Needs w <= to. The scan starts at the block holding the
+// window before `from`, so a range gives what the whole sequence gives for
+// its windows.
+template <class Out>
+void scan(const std::uint8_t *seq, std::int32_t k, std::int64_t w, std::int64_t from,
+          std::int64_t to, const PositionRing &ring, Out &out) {
+    const std::int64_t first = from - w > 0 ? (from - w) / HASH_BLOCK * HASH_BLOCK : 0;
     RollingKmer kmer(k);
-    for (std::int32_t i = 0; i < k - 1; ++i) kmer.push(seq[i]);
+    for (std::int32_t i = 0; i < k - 1; ++i) kmer.push(seq[first + i]);
     WindowMinimum window(ring, w);
     std::int64_t last = -1;
-    for (std::int64_t start = 0; start < n; start += HASH_BLOCK) {
-        const std::int64_t end = n - start < HASH_BLOCK ? n : start + HASH_BLOCK;
+    for (std::int64_t start = first; start < to; start += HASH_BLOCK) {
+        const std::int64_t end = to - start < HASH_BLOCK ? to : start + HASH_BLOCK;
         const std::int64_t slot = start & ring.mask;
         hash_block(kmer, seq + start + k - 1, end - start, ring.value + slot, ring.strand + slot);
-        if (w > n) continue;
-        for (std::int64_t p = start; p < end; ++p) {
-            window.advance(p);
-            if (p < w - 1) continue;
-            const std::int64_t j = window.front();
-            if (j != last && ring.value_at(j) != MINIMIZER_INVALID) {
-                out.write(ring, j);
-                last = j;
+        for (std::int64_t p = start > from - 1 ? start : from - 1; p < end; ++p) {
+            if (p < from) {  // the window before the range, or part of the first one
+                if (p >= 0) window.start_at(p);
+                if (p >= w - 1) last = window.front();
+                continue;
             }
+            if (p == 0) window.start_at(p); else window.advance(p);
+            const std::int64_t j = window.front();
+            if (j != last && ring.value_at(j) != MINIMIZER_INVALID) out.write(ring, j);
+            last = j;
         }
     }
-    if (w > n) select_single(ring, n, out);
+}
+
+// The ring of a scan with window w over n positions, in two reservations.
+struct RingBuffers {
+    Buffer<std::uint64_t> value;
+    Buffer<std::uint8_t> strand;
+
+    bool reserve(std::int64_t w, std::int64_t n, PositionRing &ring) {
+        // A window wider than the sequence is never slid: the ring then only
+        // has to hold the n positions.
+        const std::int64_t slots = PositionRing::slots_for(w < n ? w : n);
+        if (!value.allocate(static_cast<std::size_t>(slots))) return false;
+        if (!strand.allocate(static_cast<std::size_t>(slots))) return false;
+        ring = PositionRing{value.data(), strand.data(), slots - 1};
+        return true;
+    }
+};
+
+template <class Out>
+bool scan_windows(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k, std::int32_t w,
+                  std::int64_t from, std::int64_t to, Out &out) {
+    RingBuffers buffers;
+    PositionRing ring{};
+    if (!buffers.reserve(w, seq_len - k + 1, ring)) return false;
+    scan(seq, k, w, from, to, ring, out);
+    return true;
 }
 
 }  // namespace
+
+bool count_minimizers_by_bucket(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
+                                std::int32_t w, std::int64_t from, std::int64_t to, int shift,
+                                std::int64_t *counts) {
+    BucketCounter out{counts, shift};
+    return scan_windows(seq, seq_len, k, w, from, to, out);
+}
+
+bool scatter_minimizers_by_bucket(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
+                                  std::int32_t w, std::int64_t from, std::int64_t to, int shift,
+                                  std::int64_t *next, std::uint64_t *hash, std::int64_t *pos,
+                                  std::uint8_t *strand) {
+    BucketScatter out{next, shift, hash, pos, strand};
+    return scan_windows(seq, seq_len, k, w, from, to, out);
+}
+
 }  // namespace engine
 
 ENGINE_EXPORT int64_t bio_minimizers(const uint8_t *seq, int64_t seq_len, int32_t k, int32_t w,
@@ -262,15 +340,17 @@ ENGINE_EXPORT int64_t bio_minimizers(const uint8_t *seq, int64_t seq_len, int32_
     // The value and strand arrays only ever hold the ring of recent
     // positions, so that is all they reserve: 9 bytes per ring slot, however
     // long the sequence.
-    // A window wider than the sequence is never slid: the ring then only
-    // has to hold the n positions.
-    const std::int64_t slots = PositionRing::slots_for(w < n ? w : n);
-    Buffer<std::uint64_t> value;
-    Buffer<std::uint8_t> strand;
-    if (!value.allocate(static_cast<std::size_t>(slots))) return -1;
-    if (!strand.allocate(static_cast<std::size_t>(slots))) return -1;
-    const PositionRing ring{value.data(), strand.data(), slots - 1};
     MinimizerOut out{out_hash, out_pos, out_strand};
-    scan(seq, n, k, w, ring, out);
+    if (w <= n) return scan_windows(seq, seq_len, k, w, w - 1, n, out) ? out.count : -1;
+    RingBuffers buffers;
+    PositionRing ring{};
+    if (!buffers.reserve(w, n, ring)) return -1;
+    RollingKmer kmer(k);
+    for (std::int32_t i = 0; i < k - 1; ++i) kmer.push(seq[i]);
+    for (std::int64_t start = 0; start < n; start += HASH_BLOCK) {
+        const std::int64_t end = n - start < HASH_BLOCK ? n : start + HASH_BLOCK;
+        hash_block(kmer, seq + start + k - 1, end - start, ring.value + start, ring.strand + start);
+    }
+    select_single(ring, n, out);
     return out.count;
 }

@@ -59,4 +59,18 @@ int _cmp_min(const void *a, const void *b);
 void sort_minimizers_by_hash(std::uint64_t *hash, std::int64_t *pos, std::uint8_t *strand,
                              std::int64_t count, min_rec_t *records);
 
+// The minimizers of the windows ending at k-mer positions [from, to) of seq,
+// exactly those bio_minimizers writes for these windows over the whole
+// sequence, grouped by bucket (hash >> shift). Needs
+// w - 1 <= from <= to <= seq_len - k + 1. Counting adds each to its bucket's
+// count; scattering writes each to entry next[bucket]++ of the three arrays,
+// in position order. False when working memory cannot be reserved.
+bool count_minimizers_by_bucket(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
+                                std::int32_t w, std::int64_t from, std::int64_t to, int shift,
+                                std::int64_t *counts);
+bool scatter_minimizers_by_bucket(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
+                                  std::int32_t w, std::int64_t from, std::int64_t to, int shift,
+                                  std::int64_t *next, std::uint64_t *hash, std::int64_t *pos,
+                                  std::uint8_t *strand);
+
 }  // namespace engine

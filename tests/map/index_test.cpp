@@ -152,6 +152,21 @@ TEST(IndexBuild, LimitOfOneKeepsOnlyUniqueHashes) {
     EXPECT_LT(entries.size(), minimizers_of(ref, 11, 5).size());
 }
 
+// References long enough to be sampled in several ranges of windows and
+// many buckets give exactly the model's arrays (its order by hash and
+// position is the index's: equal hashes in position order).
+TEST(IndexBuild, LargeReferencesEqualTheModelEntryForEntry) {
+    std::mt19937_64 rng(1616);
+    for (const auto &[k, w, max_occ] :
+         {std::tuple{15, 10, 0}, std::tuple{32, 12, 0}, std::tuple{9, 2, 20}}) {
+        const Codes ref = reference_with_repeats(rng, 2100000 + rng() % 200000, 200);
+        const Index idx = build(ref, k, w, max_occ, one_sequence(ref.size()));
+        ASSERT_TRUE(idx);
+        ASSERT_TRUE(entries_of(idx.get()) == model_entries(ref, k, w, max_occ))
+            << "k " << k << " w " << w << " max_occ " << max_occ;
+    }
+}
+
 TEST(IndexBuild, EqualHashesKeepPositionOrder) {
     std::mt19937_64 rng(405);
     const Codes ref = reference_with_repeats(rng, 6000, 8);
@@ -339,26 +354,27 @@ TEST(IndexLookup, ReferenceOfPositionMatchesLinearScan) {
 // ---------------------------------------------------------------------------
 // Reservation failures.
 
-void expect_build_failures(const Codes &ref, int k, int w, int max_occ, long reservations) {
+void expect_build_failures(const Codes &ref, int k, int w, int max_occ) {
     const Table t{{0, 10}, {10, static_cast<std::int64_t>(ref.size()) - 10}};
     auto call = [&] { return build(ref, k, w, max_occ, t).release(); };
     engine_test::expect_each_allocation_failure(
         call, [](bio_index_t *idx) { EXPECT_EQ(idx, nullptr); },
         [](bio_index_t *idx) { bio_index_free(idx); });
-    EXPECT_EQ(engine_test::count_allocations([&] { bio_index_free(call()); }), reservations);
 }
 
 TEST(IndexBuild, EachReservationFailureGivesNull) {
     std::mt19937_64 rng(909);
     const Codes ref = reference_with_repeats(rng, 3000, 5);
-    // Handle, three working arrays, the two of the minimizer pass, records,
-    // three entry arrays, the reference copy and the two tables.
-    expect_build_failures(ref, 15, 10, 0, 13);
-    expect_build_failures(ref, 15, 10, 1, 13);
-    // No minimizers: neither the minimizer pass nor the records reserve.
-    expect_build_failures(Codes(12, 2), 15, 10, 0, 10);
+    expect_build_failures(ref, 15, 10, 0);
+    // Entries dropped by the limit: the arrays are cut to the kept count.
+    expect_build_failures(ref, 15, 10, 1);
+    // No minimizers, or fewer positions than one window.
+    expect_build_failures(Codes(12, 2), 15, 10, 0);
+    expect_build_failures(ref, 15, 5000, 0);
     // Minimizers that are all dropped: empty entry arrays are still reserved.
-    expect_build_failures(Codes(400, 0), 5, 3, 2, 13);
+    expect_build_failures(Codes(400, 0), 5, 3, 2);
+    // Several ranges of windows sampled on several threads.
+    expect_build_failures(reference_with_repeats(rng, 2200000, 5), 15, 10, 2);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <cstdlib>
 #include <vector>
 
@@ -250,6 +251,53 @@ TEST(Minimizers, SlidingWindowMatchesRescanningForWideWindows) {
             ASSERT_EQ(library_minimizers(seq, k, w), model_minimizers(seq, k, w))
                 << "k=" << k << " w=" << w << " round=" << round;
         }
+    }
+}
+
+// Ranges of windows sampled apart and grouped by bucket give the minimizers
+// of the whole sequence, each bucket's in position order.
+TEST(Minimizers, RangesByBucketEqualTheWholeSequence) {
+    std::mt19937_64 rng(1606);
+    for (int round = 0; round < 400; ++round) {
+        const int k = 1 + static_cast<int>(rng() % 32);
+        const int w = 1 + static_cast<int>(rng() % (round % 4 ? 20 : 300));
+        const auto seq = random_sequence(rng, static_cast<std::size_t>(k + w + rng() % 3000));
+        const auto len = static_cast<std::int64_t>(seq.size());
+        const std::int64_t n = len - k + 1;
+        std::vector<std::int64_t> cuts = {w - 1, n};
+        for (int c = static_cast<int>(rng() % 5); c > 0; --c)
+            cuts.push_back(w - 1 + static_cast<std::int64_t>(rng() % (n - w + 2)));
+        std::sort(cuts.begin(), cuts.end());
+        const int key_bits = std::min(2 * k, 64);
+        const int shift = std::min(key_bits - static_cast<int>(rng() % std::min(key_bits, 4)), 63);
+        const std::int64_t buckets = static_cast<std::int64_t>(
+            (key_bits == 64 ? ~0ull : (1ull << key_bits) - 1) >> shift) + 1;
+        const auto ranges = cuts.size() - 1;
+        std::vector<std::int64_t> next(ranges * buckets, 0);
+        for (std::size_t r = 0; r < ranges; ++r)
+            ASSERT_TRUE(engine::count_minimizers_by_bucket(seq.data(), len, k, w, cuts[r],
+                                                           cuts[r + 1], shift,
+                                                           next.data() + r * buckets));
+        std::int64_t total = 0;
+        for (std::int64_t b = 0; b < buckets; ++b)
+            for (std::size_t r = 0; r < ranges; ++r)
+                total += std::exchange(next[r * buckets + b], total);
+        Minimizers got{std::vector<std::uint64_t>(total), std::vector<std::int64_t>(total),
+                       std::vector<std::uint8_t>(total)};
+        for (std::size_t r = 0; r < ranges; ++r)
+            ASSERT_TRUE(engine::scatter_minimizers_by_bucket(
+                seq.data(), len, k, w, cuts[r], cuts[r + 1], shift, next.data() + r * buckets,
+                got.hash.data(), got.pos.data(), got.strand.data()));
+        const Minimizers whole = model_minimizers(seq, k, w);
+        Minimizers want;
+        for (std::int64_t b = 0; b < buckets; ++b)
+            for (std::size_t i = 0; i < whole.hash.size(); ++i)
+                if (static_cast<std::int64_t>(whole.hash[i] >> shift) == b) {
+                    want.hash.push_back(whole.hash[i]);
+                    want.pos.push_back(whole.pos[i]);
+                    want.strand.push_back(whole.strand[i]);
+                }
+        ASSERT_EQ(got, want) << "round " << round << " k " << k << " w " << w;
     }
 }
 
