@@ -34,6 +34,12 @@ struct chain_t {
     std::int64_t diag;         // median diagonal
 };
 
+// log2 of the indel lengths 1 .. LOG2_TABLE_SIZE - 1, each entry computed
+// once by std::log2 of the same argument, so a lookup is bit-identical to
+// the call; entry 0 is 0. Covers every indel that CHAIN_MAX_DIST allows.
+inline constexpr std::int64_t LOG2_TABLE_SIZE = CHAIN_MAX_DIST + 1;
+const double *log2_table();
+
 int _cmp_anc(const void *a, const void *b);
 int _cmp_fidx(const void *a, const void *b);
 int _cmp_cchain(const void *a, const void *b);

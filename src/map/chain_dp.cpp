@@ -6,6 +6,7 @@
 
 #include "core/export.h"
 #include "engine.h"
+#include "map/chain.h"
 
 namespace {
 
@@ -16,19 +17,40 @@ inline std::int64_t link_bases(std::int64_t dx, std::int64_t dy, std::int32_t k)
     return a < k ? a : k;
 }
 
-// What the implied indel of length |dx - dy| costs; log2 only when there is
-// one.
-inline double link_gap_cost(std::int64_t dx, std::int64_t dy, double gap_scale) {
-    const std::int64_t g = dx > dy ? dx - dy : dy - dx;
-    if (g == 0) return 0.0;
-    return gap_scale * static_cast<double>(g) + 0.5 * std::log2(static_cast<double>(g));
+// log2 of an indel length: from the table when it covers g, else the call.
+inline double indel_log2(std::int64_t g, const double *table) {
+    return g < engine::LOG2_TABLE_SIZE ? table[g] : std::log2(static_cast<double>(g));
 }
 
+// What the implied indel of length |dx - dy| costs; log2 only when there is
+// one.
+inline double link_gap_cost(std::int64_t dx, std::int64_t dy, double gap_scale,
+                            const double *table) {
+    const std::int64_t g = dx > dy ? dx - dy : dy - dx;
+    if (g == 0) return 0.0;
+    return gap_scale * static_cast<double>(g) + 0.5 * indel_log2(g, table);
+}
+
+struct Log2Table {
+    double value[engine::LOG2_TABLE_SIZE];
+    Log2Table() {
+        value[0] = 0.0;
+        for (std::int64_t g = 1; g < engine::LOG2_TABLE_SIZE; ++g)
+            value[g] = std::log2(static_cast<double>(g));
+    }
+};
+
 }  // namespace
+
+const double *engine::log2_table() {
+    static const Log2Table table;  // filled on first use, once, by any thread
+    return table.value;
+}
 
 ENGINE_EXPORT void bio_chain_dp(const int64_t *x, const int64_t *y, int32_t n, int32_t k,
                                 int64_t max_dist, int32_t max_lookback, double gap_scale,
                                 double *f, int32_t *prev) {
+    const double *log2_of = engine::log2_table();
     for (std::int32_t i = 0; i < n; ++i) {
         double best = static_cast<double>(k);
         std::int32_t best_j = -1;
@@ -43,7 +65,7 @@ ENGINE_EXPORT void bio_chain_dp(const int64_t *x, const int64_t *y, int32_t n, i
             // every build; the nearest predecessor wins ties because only a
             // strictly better candidate replaces the best.
             const double candidate = f[j] + static_cast<double>(link_bases(dx, dy, k)) -
-                                     link_gap_cost(dx, dy, gap_scale);
+                                     link_gap_cost(dx, dy, gap_scale, log2_of);
             if (candidate > best) {
                 best = candidate;
                 best_j = static_cast<std::int32_t>(j);
