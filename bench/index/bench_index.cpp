@@ -6,8 +6,10 @@
 //   bench_index --build REF.fa K W         read REF.fa, build one index, print
 //                                          its size (for timing whole runs)
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -173,13 +175,30 @@ bool selections_agree() {
            std::equal(s1.begin(), s1.begin() + a, s2.begin());
 }
 
+double peak_rss_mb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// Builds one index and reports its size, the build's wall time and the
+// process's peak resident memory before and after the build (the read of
+// the FASTA comes first, so the second figure is the build's peak when it
+// is the larger).
 int build_once(const char *path, int k, int w) {
     const Reference ref = read_fasta(path);
+    const double peak_before = peak_rss_mb();
+    const auto start = std::chrono::steady_clock::now();
     bio_index_t *idx = bio_index_build(ref.codes.data(), static_cast<std::int64_t>(ref.codes.size()),
                                        k, w, 0, ref.offsets.data(), ref.lengths.data(),
                                        static_cast<std::int32_t>(ref.offsets.size()));
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     if (!idx) return 1;
-    std::printf("%lld entries\n", static_cast<long long>(bio_index_n_minimizers(idx)));
+    const std::int64_t n_min = bio_index_n_minimizers(idx);
+    const double index_mb = (17.0 * static_cast<double>(n_min) + static_cast<double>(ref.codes.size())) / 1048576.0;
+    std::printf("%lld entries; build %.2f s; index %.0f MB + reference %.0f MB; peak RSS %.0f MB before the build, %.0f MB after\n",
+                static_cast<long long>(n_min), took.count(), index_mb,
+                static_cast<double>(ref.codes.size()) / 1048576.0, peak_before, peak_rss_mb());
     bio_index_free(idx);
     return 0;
 }
