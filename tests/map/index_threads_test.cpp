@@ -1,6 +1,7 @@
 #include "map/index.h"
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -154,17 +155,24 @@ TEST(IndexBuild, LimitOfOneKeepsOnlyUniqueHashes) {
 
 // References long enough to be sampled in several ranges of windows and
 // many buckets give exactly the model's arrays (its order by hash and
-// position is the index's: equal hashes in position order).
+// position is the index's: equal hashes in position order), whatever the
+// number of threads.
 TEST(IndexBuild, LargeReferencesEqualTheModelEntryForEntry) {
     std::mt19937_64 rng(1616);
+    const int saved_threads = omp_get_max_threads();
     for (const auto &[k, w, max_occ] :
          {std::tuple{15, 10, 0}, std::tuple{32, 12, 0}, std::tuple{9, 2, 20}}) {
         const Codes ref = reference_with_repeats(rng, 2100000 + rng() % 200000, 200);
-        const Index idx = build(ref, k, w, max_occ, one_sequence(ref.size()));
-        ASSERT_TRUE(idx);
-        ASSERT_TRUE(entries_of(idx.get()) == model_entries(ref, k, w, max_occ))
-            << "k " << k << " w " << w << " max_occ " << max_occ;
+        const auto want = model_entries(ref, k, w, max_occ);
+        for (int threads : {1, 3}) {
+            omp_set_num_threads(threads);
+            const Index idx = build(ref, k, w, max_occ, one_sequence(ref.size()));
+            ASSERT_TRUE(idx);
+            ASSERT_TRUE(entries_of(idx.get()) == want)
+                << "k " << k << " w " << w << " max_occ " << max_occ << " threads " << threads;
+        }
     }
+    omp_set_num_threads(saved_threads);
 }
 
 TEST(IndexBuild, EqualHashesKeepPositionOrder) {
