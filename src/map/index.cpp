@@ -85,6 +85,20 @@ HashRun index_hash_run(const bio_index_t *idx, std::uint64_t h) {
     return HashRun{first, hash_run_end(idx->min_hash, hi, first, h)};
 }
 
+void index_prefetch_slot(const bio_index_t *idx, std::uint64_t h) {
+    const std::uint64_t slot = dir_slot(h, idx->dir_shift);
+    if (slot < static_cast<std::uint64_t>(idx->dir_slots)) __builtin_prefetch(idx->dir + slot);
+}
+
+void index_prefetch_entries(const bio_index_t *idx, std::uint64_t h) {
+    const std::uint64_t slot = dir_slot(h, idx->dir_shift);
+    if (slot >= static_cast<std::uint64_t>(idx->dir_slots)) return;
+    const std::int64_t lo = idx->dir[slot];
+    const std::int64_t hi = idx->dir[slot + 1];
+    __builtin_prefetch(idx->min_hash + lo);
+    __builtin_prefetch(idx->min_hash + (lo + hi) / 2);
+}
+
 std::int32_t index_ref_of(const bio_index_t *idx, std::int64_t x) {
     const std::int64_t *offsets = idx->ref_offsets;
     std::int32_t lo = 0, hi = idx->n_refs;

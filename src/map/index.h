@@ -37,6 +37,11 @@ struct HashRun {
 };
 HashRun index_hash_run(const bio_index_t *idx, std::uint64_t h);
 
+// Hints for a coming index_hash_run of h: first fetch its directory slot,
+// a little later (once the slot has arrived) the entries the slot points at.
+void index_prefetch_slot(const bio_index_t *idx, std::uint64_t h);
+void index_prefetch_entries(const bio_index_t *idx, std::uint64_t h);
+
 // Index of the reference sequence holding concatenated position x: the last
 // sequence whose offset is not greater than x (0 when x precedes them all).
 std::int32_t index_ref_of(const bio_index_t *idx, std::int64_t x);

@@ -75,8 +75,13 @@ constexpr std::uint64_t NO_RUN = ~std::uint64_t{0};
 // index entry where its run starts (NO_RUN for none): collection then walks
 // the runs without searching the index a second time.
 std::int64_t locate_runs(const bio_index_t *idx, ReadMinimizers &m) {
+    // The lookups of a read are independent: fetching the directory slots
+    // and entries of the ones ahead overlaps their cache misses.
+    constexpr std::int64_t SLOT_AHEAD = 16, ENTRIES_AHEAD = 8;
     std::int64_t total = 0;
     for (std::int64_t i = 0; i < m.count; ++i) {
+        if (i + SLOT_AHEAD < m.count) index_prefetch_slot(idx, m.hash[i + SLOT_AHEAD]);
+        if (i + ENTRIES_AHEAD < m.count) index_prefetch_entries(idx, m.hash[i + ENTRIES_AHEAD]);
         const HashRun run = index_hash_run(idx, m.hash[i]);
         total += run.hi - run.lo;
         m.hash[i] = run.hi > run.lo ? static_cast<std::uint64_t>(run.lo) : NO_RUN;
