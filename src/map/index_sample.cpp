@@ -20,9 +20,11 @@ namespace {
 // Windows per range: enough work per task, and at most MAX_RANGES ranges.
 constexpr std::int64_t RANGE_WINDOWS = std::int64_t{1} << 20;
 constexpr int MAX_RANGES = 64;
-// Aim for buckets of about this many minimizers, in at most 2^16 buckets.
+// Aim for buckets of about this many minimizers, in at most 2^10 buckets:
+// few enough that writing the minimizers to their buckets stays cache
+// friendly (more buckets cost more than their smaller sorts save).
 constexpr std::int64_t BUCKET_ENTRIES = 2048;
-constexpr int MAX_BUCKET_BITS = 16;
+constexpr int MAX_BUCKET_BITS = 10;
 
 struct SamplePlan {
     std::int64_t first_window;  // w - 1: the first position ending a window
