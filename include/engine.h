@@ -111,11 +111,8 @@ void bio_parser_close(bio_parser_t *reader);
  *      large enough; calling again with the same buffers returns -2 again.
  *  (b) a sequence longer than 16,777,216 codes. That record is lost and
  *      nothing is held back. When records came before it in the same call,
- *      the call returns those and the next call returns -2. Reading then
- *      goes on from inside the over-long record: FASTA looks for the next
- *      '>' (a rest of 65,536 bytes or more without one reads as the end of
- *      input), FASTQ resumes inside the sequence line, so the records after
- *      it may be mis-framed. Treat (b) as a damaged file.
+ *      the call returns those and the next call returns -2. The calls
+ *      after that go on with the records that follow it.
  * A caller tells them apart by its buffer sizes: with names_cap >= 4,096,
  * packed_cap >= 10,485,761 (16,777,216 codes packed, plus one) and either
  * quals null or quals_cap >= 16,777,216, every record that the reader can
@@ -132,7 +129,10 @@ int32_t bio_parser_next_batch(bio_parser_t *reader, int32_t max_records, int32_t
  * Parallel parsing of a FASTA (fmt 1) or FASTQ (fmt 2) text held in memory,
  * into the same flat layout. Records come out in text order whatever the
  * thread count. Returns the record count, -1 when memory cannot be
- * reserved, -2 when an output buffer is too small (nothing is written). */
+ * reserved, -2 when an output buffer is too small (nothing is written).
+ * As for bio_parser_next_batch, packed_cap must be at least one byte more
+ * than the sum of the packed sizes (the zero byte after the last record);
+ * the exact sum gives -2. */
 int32_t bio_parse_mem_parallel(const char *text, int64_t text_len, int32_t fmt, int32_t n_threads,
                                int32_t protein, char *names, int32_t names_cap,
                                int32_t *name_offs, uint8_t *packed, int64_t packed_cap,
