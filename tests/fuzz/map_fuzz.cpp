@@ -14,6 +14,7 @@
 // documented ranges: window inside one reference sequence, read extents of
 // the window's length inside the read, counters consistent with the CIGAR.
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -25,9 +26,14 @@ namespace {
 
 using Codes = std::vector<std::uint8_t>;
 
-void check(bool ok) {
-    if (!ok) std::abort();
-}
+// Names the failed condition before aborting, so a crash reads at once.
+#define check(cond)                                                             \
+    do {                                                                        \
+        if (!(cond)) {                                                          \
+            std::fprintf(stderr, "map_fuzz.cpp:%d: %s\n", __LINE__, #cond);      \
+            std::abort();                                                       \
+        }                                                                       \
+    } while (0)
 
 struct Params {
     std::int32_t k, w, max_occ, max_hits, n_threads, n_refs;
@@ -129,10 +135,14 @@ void check_hit(const bio_map_hit_t &h, std::int32_t slot, const Reference &ref, 
     }
 }
 
+// Field by field: the record has tail padding that nobody writes.
 bool same_hit(const bio_map_hit_t &a, const bio_map_hit_t &b, std::int64_t cigar_shift) {
-    bio_map_hit_t moved = b;
-    moved.cigar_off = std::int32_t(moved.cigar_off + cigar_shift);
-    return std::memcmp(&a, &moved, sizeof a) == 0;
+    return a.identity == b.identity && a.chain_score == b.chain_score &&
+           a.ref_start == b.ref_start && a.ref_end == b.ref_end &&
+           a.query_start == b.query_start && a.query_end == b.query_end && a.strand == b.strand &&
+           a.n_match == b.n_match && a.aln_len == b.aln_len && a.mapq == b.mapq &&
+           a.ref_id == b.ref_id && a.cigar_off == b.cigar_off + cigar_shift &&
+           a.cigar_len == b.cigar_len;
 }
 
 }  // namespace
@@ -155,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const Reference ref = make_reference(in, ref_len, p.n_refs);
     Codes seqs;
     std::vector<std::int64_t> seq_offs{0};
-    while (in.left() > 0 && seq_offs.size() <= 64) {
+    while (in.left() > 0 && seq_offs.size() <= 32) {
         const Codes read = make_read(in, ref.codes);
         seqs.insert(seqs.end(), read.begin(), read.end());
         seq_offs.push_back(std::int64_t(seqs.size()));
