@@ -19,8 +19,14 @@ for name in $targets; do
   log=$WORK/$name.log
   echo "--- fuzz_$name (${seconds}s), log $log"
   status=0
-  fuzz_run "$name" "$seconds" "$WORK/$name" "$@" >"$log" 2>&1 || status=$?
+  # CPU time beside wall time: on a shared machine execs per CPU second is
+  # the figure that compares across runs.
+  TIMEFORMAT="%R %U %S"
+  { time fuzz_run "$name" "$seconds" "$WORK/$name" "$@" >"$log" 2>&1; } 2>"$WORK/$name.time" || status=$?
   grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log" || true
+  awk -v runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")" \
+    '{ printf "wall %.0f s, cpu %.0f s, execs per cpu second %.0f\n", $1, $2 + $3, runs / ($2 + $3 + 1e-9) }' \
+    "$WORK/$name.time"
   longest=$(find "$WORK/$name" -type f -printf '%s\n' | sort -n | tail -1)
   echo "longest input in corpus: ${longest:-0} bytes"
   if [ "$status" -ne 0 ]; then tail -40 "$log"; exit "$status"; fi
