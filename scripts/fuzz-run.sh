@@ -10,7 +10,7 @@ source "$(dirname "$0")/fuzz-common.sh"
 [ $# -ge 2 ] || { echo "usage: $0 TARGET|all SECONDS [libFuzzer args...]" >&2; exit 2; }
 which=$1 seconds=$2
 shift 2
-fuzz_build
+[ -n "${FUZZ_NO_BUILD:-}" ] || fuzz_build  # set when runs go on side by side
 targets=$(fuzz_targets)
 [ "$which" = all ] || targets=$which
 WORK=${FUZZ_WORK:-$FUZZ_BUILD/corpus}
