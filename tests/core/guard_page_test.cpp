@@ -82,9 +82,9 @@ struct ParseOutputs {
 
 TEST(GuardPages, InMemoryParser) {
     std::mt19937 rng(77);
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 120; ++round) {
         const int fmt = 1 + round % 2;
-        const int threads = 1 + static_cast<int>(rng() % 4);
+        const int threads = 1 + (round / 2) % 2;  // two workers: the chunk cuts search too
         const std::string text = random_text(rng, fmt == 2);
         SCOPED_TRACE(testing::Message() << "round " << round << " text size " << text.size());
         const std::size_t cap = 2 * text.size() + 16;
