@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "align/banded_diag_support.h"
 #include "align/banded_simd.h"
 #include "engine.h"
 #include "support/guarded_buffer.h"
@@ -111,10 +112,7 @@ using Aligner = std::int32_t (*)(const std::uint8_t *, std::int32_t, const std::
                                  std::int32_t, const char *, std::int32_t, std::int32_t,
                                  std::int32_t, char *, char *, std::int32_t *, std::int32_t *,
                                  std::int32_t *, std::int32_t *);
-using BandedAligner = std::int32_t (*)(const std::uint8_t *, std::int32_t, const std::uint8_t *,
-                                       std::int32_t, const char *, std::int32_t, std::int32_t,
-                                       std::int32_t, std::int32_t, char *, char *, std::int32_t *,
-                                       std::int32_t *, std::int32_t *, std::int32_t *);
+using banded_test::BandedAligner;
 
 // One call of each aligner with A and B against guard pages (B's start
 // too: the vector kernels read B backwards) and outputs of exactly
