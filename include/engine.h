@@ -298,7 +298,8 @@ int32_t bio_map_read(const bio_index_t *idx, const uint8_t *seq, int32_t qlen, i
  * [cigar_offs[i], cigar_offs[i+1]); cigar_off of each hit counts from the
  * start of cigar. Results do not depend on the thread count.
  * Returns 0, or -1 for a null index or when any read ran out of memory
- * (those reads get count 0).
+ * (those reads get count 0); an aligner that runs out of memory only costs
+ * its chain's hit, as in bio_map_read, and is not reported.
  * Caution: the thread count is set with omp_set_num_threads before the
  * parallel region and stays set for the calling thread after the call
  * returns: later OpenMP regions of the caller (its own included) run with
