@@ -19,3 +19,12 @@ if(ENGINE_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -g)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# The library's own sources are built without exceptions and run-time type
+# information: no exception can then cross the C interface, and the library
+# pulls in no unwinder. Tests and tools keep both.
+function(engine_library_flags)
+  foreach(target IN LISTS ARGN)
+    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+  endforeach()
+endfunction()

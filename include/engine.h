@@ -70,7 +70,12 @@ typedef struct bio_parser_t bio_parser_t;
 /* Opens a reader on a plain-text FASTA or FASTQ file (format decided by the
  * first byte that is not a line feed, carriage return or space: '@' means
  * FASTQ, anything else FASTA). Returns null when the file cannot be opened,
- * memory cannot be reserved, or the file is gzip-compressed. */
+ * memory cannot be reserved, or the file is gzip-compressed.
+ * Caution: the readers cannot tell a failed read from the end of the file.
+ * A directory opens (fopen succeeds on it) and then reads as an empty file,
+ * and a read error (EIO, EISDIR, ...) ends the input as if the file ended
+ * there: the next call returns 0. Hosts that must not mistake either for a
+ * complete file check the path (stat) and the stream themselves. */
 bio_parser_t *bio_parser_open(const char *filename);
 
 /* Reads the next record. name (may be null) receives the zero-terminated
@@ -92,9 +97,28 @@ void bio_parser_close(bio_parser_t *reader);
  * alphabet flags, and Phred qualities when quals is given (qual_offs).
  * Offset arrays have max_records + 1 entries and start at 0.
  * Returns the number of records delivered (0 at end of input), -1 for a
- * null reader or when scratch memory cannot be reserved, -2 when the first
- * record does not fit (it is held back for a call with larger buffers) or a
- * sequence exceeds 16,777,216 codes. */
+ * null reader or when scratch memory cannot be reserved, -2 otherwise (below).
+ *
+ * A record fits when its header and zero byte fit in names, its qualities
+ * (when quals is given) in quals, and its packed codes plus ONE MORE BYTE in
+ * packed: bio_pack5 writes a zero byte after the last packed record, so
+ * packed_cap must exceed the sum of the packed sizes, (5n + 7) / 8 each.
+ * A packed_cap equal to the packed size of the first record gives -2.
+ *
+ * -2 has two meanings, which need different handling:
+ *  (a) the first record of the call does not fit the buffers. It is held
+ *      back and delivered first by the next call, once the buffers are
+ *      large enough; calling again with the same buffers returns -2 again.
+ *  (b) a sequence longer than 16,777,216 codes. That record is lost and
+ *      nothing is held back. When records came before it in the same call,
+ *      the call returns those and the next call returns -2. The calls
+ *      after that go on with the records that follow it.
+ * A caller tells them apart by its buffer sizes: with names_cap >= 4,096,
+ * packed_cap >= 10,485,761 (16,777,216 codes packed, plus one) and either
+ * quals null or quals_cap >= 16,777,216, every record that the reader can
+ * deliver fits, so -2 can only mean (b). With smaller buffers, a retry
+ * with buffers that large tells: after (a) it delivers the held-back
+ * record, after (b) whatever follows. */
 int32_t bio_parser_next_batch(bio_parser_t *reader, int32_t max_records, int32_t protein,
                               char *names, int32_t names_cap, int32_t *name_offs,
                               uint8_t *packed, int32_t packed_cap, int32_t *packed_offs,
@@ -105,7 +129,10 @@ int32_t bio_parser_next_batch(bio_parser_t *reader, int32_t max_records, int32_t
  * Parallel parsing of a FASTA (fmt 1) or FASTQ (fmt 2) text held in memory,
  * into the same flat layout. Records come out in text order whatever the
  * thread count. Returns the record count, -1 when memory cannot be
- * reserved, -2 when an output buffer is too small (nothing is written). */
+ * reserved, -2 when an output buffer is too small (nothing is written).
+ * As for bio_parser_next_batch, packed_cap must be at least one byte more
+ * than the sum of the packed sizes (the zero byte after the last record);
+ * the exact sum gives -2. */
 int32_t bio_parse_mem_parallel(const char *text, int64_t text_len, int32_t fmt, int32_t n_threads,
                                int32_t protein, char *names, int32_t names_cap,
                                int32_t *name_offs, uint8_t *packed, int64_t packed_cap,
@@ -139,6 +166,13 @@ void bio_translate(const uint8_t *table, const uint8_t *codes, int32_t n_codons,
  * diagonal, then up (gap in B), then left (gap in A).
  * Banded aligners report score -1073741824 when the end cell lies outside
  * the band and still return a complete alignment.
+ *
+ * Score range: scores are not clamped and overflow is not detected. Keep
+ * (len_a + len_b) x max(|match|, |mismatch|, |gap|) below 2^30; inside that
+ * range every score stays above the unreachable marker -2^30, nw_banded,
+ * nw_banded_diag and nw_banded_diag_simd return exactly the same score,
+ * strings, counters and result. Outside it the outputs are unspecified and
+ * the banded aligners may differ from each other.
  * ---------------------------------------------------------------------- */
 int32_t nw_global(const uint8_t *seq_a, int32_t len_a, const uint8_t *seq_b, int32_t len_b,
                   const char *decode, int32_t match, int32_t mismatch, int32_t gap, char *out_a,
@@ -179,7 +213,9 @@ int32_t nw_banded_diag(const uint8_t *seq_a, int32_t len_a, const uint8_t *seq_b
                        int32_t *n_mismatch, int32_t *n_gap);
 
 /* Same results as nw_banded_diag, computed with AVX2 vectors: 16-bit lanes
- * when the scores provably fit, 32-bit lanes otherwise. */
+ * when both lengths are at most 12,000 and the scores provably fit, 32-bit
+ * lanes otherwise (so within the score range above it always equals
+ * nw_banded_diag). Needs a processor with AVX2; there is no run-time check. */
 int32_t nw_banded_diag_simd(const uint8_t *seq_a, int32_t len_a, const uint8_t *seq_b,
                             int32_t len_b, const char *decode, int32_t match, int32_t mismatch,
                             int32_t gap, int32_t band, char *out_a, char *out_b, int32_t *score,
@@ -242,8 +278,16 @@ typedef struct bio_map_hit_t {
 
 /* Maps one read. Writes up to max_hits hits (best chain first) and packs
  * their CIGAR texts into cigar (cigar_cap bytes). Returns the hit count,
- * 0 for a null index or a read shorter than k, -1 when memory cannot be
- * reserved (nothing written). */
+ * 0 for a null index or a read shorter than k, -1 when memory for the
+ * read's minimizers, anchors, chains or alignment buffers cannot be
+ * reserved (nothing written).
+ * Not every memory failure is reported: when the aligner of one chain's
+ * window cannot reserve its own working memory, that chain gives no hit and
+ * mapping goes on with the next chain. The result is then a valid, smaller
+ * hit count, not -1; if the best chain was the one skipped, no hit of the
+ * read gets a mapping quality above 5. A CIGAR that does not fit in what is
+ * left of cigar (15 bytes are kept in reserve) is dropped: the hit stays,
+ * with cigar_len 0. */
 int32_t bio_map_read(const bio_index_t *idx, const uint8_t *seq, int32_t qlen, int32_t max_chains,
                      bio_map_hit_t *hits, int32_t max_hits, double min_score, char *cigar,
                      int32_t cigar_cap);
@@ -254,7 +298,14 @@ int32_t bio_map_read(const bio_index_t *idx, const uint8_t *seq, int32_t qlen, i
  * [cigar_offs[i], cigar_offs[i+1]); cigar_off of each hit counts from the
  * start of cigar. Results do not depend on the thread count.
  * Returns 0, or -1 for a null index or when any read ran out of memory
- * (those reads get count 0). */
+ * (those reads get count 0); an aligner that runs out of memory only costs
+ * its chain's hit, as in bio_map_read, and is not reported.
+ * Caution: the thread count is set with omp_set_num_threads before the
+ * parallel region and stays set for the calling thread after the call
+ * returns: later OpenMP regions of the caller (its own included) run with
+ * n_threads threads (or all processors for n_threads <= 0). Callers that
+ * rely on their own setting restore it after the call
+ * (omp_get_max_threads() before, omp_set_num_threads() after). */
 int32_t bio_map_batch(const bio_index_t *idx, const uint8_t *seqs, const int64_t *seq_offs,
                       int32_t n_reads, int32_t max_hits, bio_map_hit_t *hits, double min_score,
                       int32_t *n_hits, char *cigar, const int64_t *cigar_offs,

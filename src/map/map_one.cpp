@@ -276,8 +276,9 @@ std::int32_t _map_one(const bio_index_t *idx, const std::uint8_t *seq, std::int3
     const std::int32_t k = idx->k;
     if (qlen < k) return 0;
 
-    // Every reservation comes before the first hit is written, so a
-    // failure leaves the caller's buffers untouched.
+    // The read's reservations all come before the first hit is written, so
+    // their failure leaves the caller's buffers untouched. Only the
+    // aligner reserves later, per window; its failure skips that chain.
     StrandAnchors anchors;
     {
         ReadMinimizers mins;

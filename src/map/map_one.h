@@ -27,7 +27,9 @@ std::int32_t map_quality(std::int32_t ci, std::int32_t n_cand, double best, doub
 // Maps one read (residue codes) against idx and writes up to max_hits hits,
 // best chain first, packing their CIGAR texts into cigar from offset 0.
 // Returns the hit count, 0 for a null index or a read shorter than k, -1
-// when working memory cannot be reserved (then nothing is written).
+// when the read's own working memory cannot be reserved (then nothing is
+// written). An aligner that cannot reserve its memory for one window only
+// costs that chain its hit: the count is smaller, not -1.
 std::int32_t _map_one(const bio_index_t *idx, const std::uint8_t *seq, std::int32_t qlen,
                       std::int32_t max_chains, bio_map_hit_t *hits, std::int32_t max_hits,
                       double min_score, char *cigar, std::int32_t cigar_cap);

@@ -127,6 +127,44 @@ TEST(BandedSimdSelection, RangeBound) {
                                        INT32_MAX));
 }
 
+// The range at its exact edges. The bound keeps the 16-bit kernel up to
+// (n + 1) x 217 = 32767 with n = 150 (the best candidate is one column past
+// the best score) and (n + 1) x -127 = -16383 down column 0 with n = 128;
+// one residue or one point more gives it up. One residue more is still
+// inside the kernel's own range (best score 151 x 217 = 32767, column-0
+// score 129 x -127 = -16383), and there the kernel must still be exact, as
+// for a lowest candidate of -16383 inside its blocks (16,382 mismatch
+// columns at -1, then one more column).
+TEST(BandedSimdSelection, RangeEdgesExactly) {
+    EXPECT_TRUE(banded_scores_fit_i16(150, 150, 217, -1, -2, 64));
+    EXPECT_FALSE(banded_scores_fit_i16(151, 151, 217, -1, -2, 64));
+    EXPECT_FALSE(banded_scores_fit_i16(150, 150, 218, -1, -2, 64));
+    EXPECT_TRUE(banded_scores_fit_i16(128, 0, 1, -1, -127, 128));
+    EXPECT_FALSE(banded_scores_fit_i16(129, 0, 1, -1, -127, 129));
+    EXPECT_FALSE(banded_scores_fit_i16(128, 0, 1, -1, -128, 128));
+
+    std::mt19937 rng(16);
+    const Scores high{217, -1, -2}, low{1, -1, -127};
+    for (const std::size_t n : {150u, 151u}) {  // at the bound, then one past it
+        const Codes a = random_codes(rng, n);
+        const Result scalar = run(nw_banded_diag, a, a, high, 64);
+        EXPECT_EQ(scalar.score, static_cast<std::int32_t>(n) * 217);
+        EXPECT_EQ(run(nw_banded_diag_simd, a, a, high, 64), scalar) << n;
+        EXPECT_EQ(run(_nw_banded_diag_simd_i16, a, a, high, 64), scalar) << n;
+    }
+    for (const std::size_t n : {128u, 129u}) {
+        const Codes a = random_codes(rng, n);
+        const auto band = static_cast<std::int32_t>(n);
+        const Result scalar = run(nw_banded_diag, a, {}, low, band);
+        EXPECT_EQ(scalar.score, -127 * band);
+        EXPECT_EQ(run(nw_banded_diag_simd, a, {}, low, band), scalar) << n;
+        EXPECT_EQ(run(_nw_banded_diag_simd_i16, a, {}, low, band), scalar) << n;
+    }
+    const Codes zeros(16382, 0), ones(16382, 1);
+    EXPECT_EQ(run(_nw_banded_diag_simd_i16, zeros, ones, {1, -1, -1}, 16),
+              run(nw_banded_diag, zeros, ones, {1, -1, -1}, 16));
+}
+
 // Scores beyond the 16-bit range go to the 32-bit kernel, so the outputs
 // stay those of nw_banded_diag.
 TEST(BandedSimdSelection, OutOfRangeScoresGiveScalarResults) {

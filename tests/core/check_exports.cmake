@@ -1,6 +1,8 @@
 # Compares three lists: the functions declared in the public header, the
 # names in the linker version script, and the dynamic symbols the built
-# library defines (nm -D). All three must be equal.
+# library defines (nm -D). All three must be equal. Also checks that the
+# library needs nothing of C++ exception handling or type information (it is
+# built without both, so no exception can leave it).
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -12,6 +14,13 @@ foreach(line IN LISTS lines)
   list(APPEND exported ${name})
 endforeach()
 list(SORT exported)
+
+execute_process(COMMAND nm -D --undefined-only ${LIB} OUTPUT_VARIABLE undefined RESULT_VARIABLE rc)
+string(REGEX MATCHALL "(_Unwind_[A-Za-z_]+|__cxa_(throw|rethrow|begin_catch|end_catch|allocate_exception|call_unexpected)|__gxx_personality_v0|_ZTI[A-Za-z0-9_]+)"
+       unwinding "${undefined}")
+if(NOT rc EQUAL 0 OR unwinding)
+  message(FATAL_ERROR "the library needs C++ exception support: ${unwinding}")
+endif()
 
 file(READ ${HEADER} header)
 string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_ *]*[ *]((bio|nw|sw)_[A-Za-z0-9_]*)\\(" decls "${header}")
