@@ -3,6 +3,7 @@
 # few seconds from its seed corpus. Usage: fuzz-smoke.sh [seconds per target]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh check
 SECONDS_EACH=${1:-20}
 B=${BUILD_DIR:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DENGINE_FUZZ=ON \
