@@ -172,7 +172,7 @@ void bench_size(const char *label, const std::vector<Pair> &pairs,
 }  // namespace
 
 int main(int argc, char **argv) {
-    const std::string dir = argc > 1 ? argv[1] : "/work/bench-data/pairs";
+    const std::string dir = argc > 1 ? argv[1] : "bench/data/pairs";
     const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
     std::vector<Contender> contenders = {
         {"nw_global", false, plain(nw_global)},
