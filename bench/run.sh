@@ -53,7 +53,7 @@ for g in "${groups[@]}"; do
   {
     echo "## $g: $(title "$g")"
     echo
-    echo "\`bench/run.sh $g\` at commit $(git -C "$BENCH_ROOT" rev-parse --short HEAD), $(date -u '+%F %H:%M') UTC;"
+    echo "\`bench/run.sh $g\` at commit $(git -C "$BENCH_ROOT" rev-parse --short HEAD)$(git -C "$BENCH_ROOT" diff --quiet HEAD -- src include || echo ' with local changes'), $(date -u '+%F %H:%M') UTC;"
     echo "$(nproc) cores ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | xargs)), shared with other work:"
     echo "load average during the run $(load_summary "$BENCH_OUT/$g.load")."
     echo "The whole group (build included) took $wall s wall, $(echo "$user + $sys" | bc) s CPU."

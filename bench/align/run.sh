@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cells and pairs per second of the full-matrix and banded aligners on the
 # 1/5/10 kb pairs, with parasail's traceback aligners as peers in the same
-# process. Usage: bench/align/run.sh [repeats]   (folders: bench/common.sh)
+# process (and edlib's edit-distance alignment). Usage: bench/align/run.sh [repeats]   (folders: bench/common.sh)
 set -euo pipefail
 . "$(dirname "$0")/../common.sh"
 REPEATS=${1:-5}
@@ -16,4 +16,5 @@ awk '/ pairs, / { panel = substr($0, 1, index($0, ":") - 1) " (Mcells/s)" }
      $(NF - 2) ~ /^[0-9.]+$/ && NF >= 5 {
        name = substr($0, 1, 28); sub(/ +$/, "", name)
        if (name ~ /^parasail_/) { sub(/^parasail_nw_trace_/, "parasail ", name); name = name " (peer)" }
+       if (name ~ /^edlib/) name = "edlib (peer)"
        printf "%s\t%s\t%s\n", panel, name, $(NF - 2) }' "$BENCH_OUT/align.txt" >>"$BENCH_OUT/align.tsv"
