@@ -63,7 +63,7 @@ def main():
             ax.text(v, y, text, va="center", fontsize=7)
         ax.set_title(panel, fontsize=9)
         ax.tick_params(labelsize=7)
-        ax.set_xlim(0, max(values) * 1.6 if max(values) > 0 else 1)
+        ax.set_xlim(0, max(values) * 1.9 if max(values) > 0 else 1)
         ax.spines[["top", "right"]].set_visible(False)
     fig.suptitle(title, fontsize=10)
     fig.tight_layout()
