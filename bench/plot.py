@@ -43,7 +43,7 @@ def main():
     if not panels:
         sys.exit(f"no figures in {figures}")
     bars_per_panel = max(len(bars) for bars in panels.values())
-    cols = min(len(panels), MAX_COLUMNS)
+    cols = 2 if len(panels) == 4 else min(len(panels), MAX_COLUMNS)
     rows = (len(panels) + cols - 1) // cols
     fig, axes = plt.subplots(rows, cols, figsize=(3.6 * cols, rows * (0.3 * bars_per_panel + 0.9)),
                              squeeze=False)
@@ -63,7 +63,13 @@ def main():
             ax.text(v, y, text, va="center", fontsize=7)
         ax.set_title(panel, fontsize=9)
         ax.tick_params(labelsize=7)
-        ax.set_xlim(0, max(values) * 1.9 if max(values) > 0 else 1)
+        positive = [v for v in values if v > 0]
+        if positive and max(positive) > 100 * min(positive):
+            # Orders of magnitude apart (banded vs full matrix): a log axis.
+            ax.set_xscale("log")
+            ax.set_xlim(min(positive) / 2, max(positive) * 30)
+        else:
+            ax.set_xlim(0, max(values) * 1.9 if max(values) > 0 else 1)
         ax.spines[["top", "right"]].set_visible(False)
     fig.suptitle(title, fontsize=10)
     fig.tight_layout()
