@@ -41,8 +41,9 @@ for g in "${groups[@]}"; do
   echo "=== $g" >&2
   load_sampler >"$BENCH_OUT/$g.load" &
   sampler=$!
+  trap 'kill "$sampler" 2>/dev/null' EXIT
   /usr/bin/time -f "%e %U %S" -o "$BENCH_OUT/$g.time" bash "$BENCH_ROOT/bench/$g/run.sh" |
-    tee "$BENCH_OUT/$g.txt"
+    tee "$BENCH_OUT/$g.report.txt"
   kill "$sampler"
   read -r wall user sys <"$BENCH_OUT/$g.time"
   picture=""
@@ -61,7 +62,7 @@ for g in "${groups[@]}"; do
     echo
     [ -z "$picture" ] || { echo "$picture"; echo; }
     echo '```'
-    scrub <"$BENCH_OUT/$g.txt"
+    scrub <"$BENCH_OUT/$g.report.txt"
     echo '```'
     echo
     echo "How to read it and the choices it supports: [$g/RESULTS.md]($g/RESULTS.md)."
