@@ -6,11 +6,6 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# The same name for projects that add this source tree as a subdirectory.
-if(NOT TARGET engine::engine)
-  add_library(engine::engine ALIAS engine)
-endif()
-
 set(ENGINE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/engine)
 
 install(TARGETS engine EXPORT engineTargets

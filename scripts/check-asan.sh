@@ -4,6 +4,7 @@
 # library's own test hook, not a malloc replacement, so they work under ASan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh check
 B=${BUILD_DIR:-build-asan}
 cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DENGINE_SANITIZE=ON >/dev/null
 cmake --build "$B"

@@ -5,6 +5,7 @@
 # only real races are reported.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh check
 B=${BUILD_DIR:-build-tsan}
 CC=clang CXX=clang++ cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DENGINE_TSAN=ON \
   -DENGINE_BUILD_TOOLS=OFF >/dev/null

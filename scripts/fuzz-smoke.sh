@@ -2,6 +2,7 @@
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a
 # few seconds from its seed corpus. Usage: fuzz-smoke.sh [seconds per target]
 set -euo pipefail
+"$(dirname "$0")/setup.sh" check
 source "$(dirname "$0")/fuzz-common.sh"
 SECONDS_EACH=${1:-20}
 fuzz_build

@@ -2,7 +2,9 @@
 // nw_banded_semiglobal (band 64) with match 2 / mismatch -1 / gap -2 on
 // read/reference pairs of 1, 5 and 10 kb (simulated long reads, about 10%
 // divergence), against parasail's full-matrix global aligners with
-// traceback (linear gap: open = extend = 2), all timed with the strings they
+// traceback (linear gap: open = extend = 2) and edlib's global edit-distance
+// alignment with its path (unit costs, so a different score, but the usual
+// fast peer for long DNA pairs), all timed with the strings or path they
 // produce, in the same run.
 //
 // Cells: (n + 1) x (m + 1) for full matrices, the band cells inside the
@@ -30,6 +32,9 @@
 
 #ifdef BENCH_WITH_PARASAIL
 #include <parasail.h>
+#endif
+#ifdef BENCH_WITH_EDLIB
+#include <edlib.h>
 #endif
 
 namespace {
@@ -131,6 +136,19 @@ std::function<std::int32_t(const Pair &, std::vector<char> &, std::vector<char> 
 }
 #endif
 
+#ifdef BENCH_WITH_EDLIB
+// Global alignment with its path; returns the path length (columns).
+std::int32_t edlib_global(const Pair &p, std::vector<char> &, std::vector<char> &) {
+    const EdlibAlignResult r =
+        edlibAlign(p.a_text.data(), static_cast<int>(p.a_text.size()), p.b_text.data(),
+                   static_cast<int>(p.b_text.size()),
+                   edlibNewAlignConfig(-1, EDLIB_MODE_NW, EDLIB_TASK_PATH, nullptr, 0));
+    const std::int32_t columns = r.alignmentLength;
+    edlibFreeAlignResult(r);
+    return columns;
+}
+#endif
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -172,7 +190,7 @@ void bench_size(const char *label, const std::vector<Pair> &pairs,
 }  // namespace
 
 int main(int argc, char **argv) {
-    const std::string dir = argc > 1 ? argv[1] : "/work/bench-data/pairs";
+    const std::string dir = argc > 1 ? argv[1] : "bench/data/pairs";
     const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
     std::vector<Contender> contenders = {
         {"nw_global", false, plain(nw_global)},
@@ -185,6 +203,9 @@ int main(int argc, char **argv) {
         {"parasail_nw_trace_striped_32", false, parasail(parasail_nw_trace_striped_32)},
         {"parasail_nw_trace_striped_16", false, parasail(parasail_nw_trace_striped_16)},
         {"parasail_nw_trace_diag_32", false, parasail(parasail_nw_trace_diag_32)},
+#endif
+#ifdef BENCH_WITH_EDLIB
+        {"edlib (edit distance, path)", false, edlib_global},
 #endif
     };
     struct Size {

@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Builds and runs the aligner benchmark with parasail as the peer.
-# Usage: bench/align/run.sh [repeats [pairs_dir]]
-#   defaults: 5 repeats, /work/bench-data/pairs (made by
-#   /work/shared/bench/make-data.sh; random pairs with a fixed seed otherwise).
-# Installs Debian's libparasail-dev here only: the library never needs it.
+# Cells and pairs per second of the full-matrix and banded aligners on the
+# 1/5/10 kb pairs, with parasail's traceback aligners as peers in the same
+# process (and edlib's edit-distance alignment). Usage: bench/align/run.sh [repeats]   (folders: bench/common.sh)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD_DIR:-$root/build-aligners-bench}
+. "$(dirname "$0")/../common.sh"
+REPEATS=${1:-5}
 
-. "$root/bench/common.sh"
-ensure_package libparasail-dev
-build_bench "$root" "$build" bench_align
-echo "# $(date -u +%FT%TZ) $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2-), load $(cut -d' ' -f1-3 /proc/loadavg)"
-"$build/bench/align/bench_align" "${2:-/work/bench-data/pairs}" "${1:-5}"
+bench_prepare
+build_bench bench_align
+figures_reset align
+machine_line
+"$BENCH_BUILD/bench/align/bench_align" "$BENCH_DATA/pairs" "$REPEATS" | tee "$BENCH_OUT/align.txt"
+# Pairs per second (whole jobs: the banded aligners compute fewer cells) per
+# pair size; parasail and edlib are the peers.
+awk '/ pairs, / { panel = substr($0, 1, index($0, ":") - 1) " (pairs/s)" }
+     NF >= 5 && $(NF - 2) ~ /^[0-9.]+$/ {
+       name = substr($0, 1, 28); sub(/ +$/, "", name)
+       if (name ~ /^parasail_/) { sub(/^parasail_nw_trace_/, "parasail ", name); name = name " (peer)" }
+       if (name ~ /^edlib/) name = "edlib (peer)"
+       printf "%s\t%s\t%s\n", panel, name, $(NF - 1) }' "$BENCH_OUT/align.txt" >>"$BENCH_OUT/align.tsv"

@@ -1,30 +1,21 @@
 #!/usr/bin/env bash
 # Minimizer extraction and index building, with Debian's minimap2 as the
 # peer for index building.
-# Usage: bench/index/run.sh [repeats] [reference.fa]
+# Usage: bench/index/run.sh [repeats] [reference.fa]   (folders: bench/common.sh)
 #   repeats      whole-process runs of each builder (default 7; medians)
-#   reference.fa default /work/bench-data/P/ref.fa (E. coli K-12, 4.64 Mb)
-# Installs minimap2 here only: the library never needs it.
+#   reference.fa default $BENCH_DATA/P/ref.fa (E. coli K-12, 4.64 Mb)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD_DIR:-$root/build-index-bench}
+. "$(dirname "$0")/../common.sh"
 repeats=${1:-7}
-ref=${2:-/work/bench-data/P/ref.fa}
+ref=${2:-$BENCH_DATA/P/ref.fa}
 k=15
 w=10
 
-if ! command -v minimap2 >/dev/null 2>&1; then
-  sudo=""; [[ $(id -u) -ne 0 ]] && sudo=sudo
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq minimap2
-fi
-
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DENGINE_BUILD_BENCH=ON -DENGINE_BUILD_TESTS=OFF -DENGINE_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build" --target bench_index >/dev/null
-bench=$build/bench/index/bench_index
-echo "# $(date -u +%FT%TZ) $(nproc) cores,$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2-)"
-echo "# load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+bench_prepare
+build_bench bench_index
+figures_reset index
+bench=$BENCH_BUILD/bench/index/bench_index
+machine_line
 echo "# reference: $ref, k=$k w=$w; minimap2 $(minimap2 --version)"
 
 echo "## In-process figures (medians of 5; items = bases)"
@@ -39,7 +30,7 @@ for ((i = 0; i < repeats; ++i)); do
   /usr/bin/time -f "%e %U %S %M" -a -o "$tmp/mm2" minimap2 -k$k -w$w -d "$tmp/ref.mmi" "$ref" 2>/dev/null
   /usr/bin/time -f "%e %U %S %M" -a -o "$tmp/mm2t1" minimap2 -t1 -k$k -w$w -d "$tmp/ref.mmi" "$ref" 2>/dev/null
 done
-python3 - "$tmp" <<'PY'
+python3 - "$tmp" "$BENCH_OUT/index.tsv" <<'PY'
 import statistics, sys
 def load(name):
     rows = [list(map(float, l.split())) for l in open(f"{sys.argv[1]}/{name}") if l.strip()]
@@ -48,11 +39,14 @@ def load(name):
     rss = statistics.median(r[3] for r in rows) / 1024
     return wall, cpu, rss
 e = load("engine")
+figures = open(sys.argv[2], "a")
 print(f"{'builder':34s} {'wall s':>8s} {'cpu s':>8s} {'peak MB':>8s}")
 for label, name in [("engine (bench_index --build)", "engine"),
                     ("minimap2 -d (default threads)", "mm2"),
                     ("minimap2 -t1 -d", "mm2t1")]:
     r = load(name)
+    name = label.split(" (")[0] + ("" if name == "engine" else " (peer)")
+    figures.write(f"wall s\t{name}\t{r[0]:.3f}\ncpu s\t{name}\t{r[1]:.3f}\n")
     print(f"{label:34s} {r[0]:8.3f} {r[1]:8.3f} {r[2]:8.1f}   "
           f"peer/engine wall {r[0] / e[0]:.2f}x cpu {r[1] / e[1]:.2f}x")
 PY

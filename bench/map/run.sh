@@ -2,9 +2,9 @@
 # Read mapping throughput, peak memory and accuracy of `bioeng map` against
 # Debian's minimap2 (same k and w; with and without base-level alignment,
 # -c), all in the same run, on the simulated E. coli sets of
-# /work/shared/bench/make-data.sh.
+# bench/make-data.sh, accuracy from bench/eval_paf.py.
 #
-#   bench/map/run.sh [BUILD_DIR] [REPEATS]
+#   bench/map/run.sh [REPEATS]      (folders: bench/common.sh)
 #
 # Every configuration runs REPEATS times; the median wall time and the median
 # CPU time (user + system, which is what a loaded shared machine distorts
@@ -13,18 +13,17 @@
 # run minus the median time of the same command on a single read, which is
 # mostly reading the reference and building the index).
 set -euo pipefail
-cd "$(dirname "$0")/../.."
-BUILD=${1:-build-mapping}
-REPEATS=${2:-3}
-DATA=${DATA:-/work/bench-data}
-BIOENG=$BUILD/tools/bioeng
-EVAL=/work/shared/bench/eval_paf.py
+. "$(dirname "$0")/../common.sh"
+REPEATS=${1:-3}
+DATA=$BENCH_DATA
+BIOENG=$BENCH_BUILD/tools/bioeng
+EVAL=$BENCH_ROOT/bench/eval_paf.py
 REF=$DATA/P/ref.fa
 K=15
 W=10
-[[ -x $BIOENG ]] || { echo "build $BIOENG first (cmake --build $BUILD)" >&2; exit 1; }
-[[ -s $REF ]] || { echo "no data in $DATA (run make-data.sh)" >&2; exit 1; }
-command -v minimap2 >/dev/null || apt-get install -y minimap2 >/dev/null
+bench_prepare
+build_bench bioeng
+figures_reset map
 
 OUT=$(mktemp -d /tmp/bench-map.XXXX)
 trap 'rm -rf "$OUT"' EXIT
@@ -62,13 +61,17 @@ bench() {
   local acc
   acc=$(python3 "$EVAL" "$DATA/P/$(basename "$reads" .fq).truth.tsv" "$OUT/last.paf" --tsv |
         cut -f3-6 | tr '\t' ' ')
-  printf "%-14s %-6s %2d  %8.2f %8.2f %8.2f %10.0f %10.0f %8.1f  %s\n" "$label" "$(basename "$reads" .fq)" \
+  local set; set=$(basename "$reads" .fq)
+  local name=$label; [ "$label" = bioeng ] || name="$label (peer)"
+  figure map "$set reads, $threads threads: reads/s" "$name" "$(echo "$n / $full" | bc -l)"
+  [ "$threads" -gt 1 ] || figure map "$set reads: primary correct" "$name" "$(cut -d' ' -f2 <<<"$acc")"
+  printf "%-14s %-6s %2d  %8.2f %8.2f %8.2f %10.0f %10.0f %8.1f  %s\n" "$label" "$set" \
     "$threads" "$full" "$cpu" "$one" "$(echo "$n / $full" | bc -l)" \
     "$(echo "$n / ($full - $one)" | bc -l)" "$(echo "$mem / 1024" | bc -l)" "$acc"
 }
 
-echo "# $(date -u +%FT%TZ) $(nproc) cores; load: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "# $(minimap2 --version | sed 's/^/minimap2 /'); bioeng from $BUILD ($(git rev-parse --short HEAD))"
+machine_line
+echo "# $(minimap2 --version | sed 's/^/minimap2 /'); bioeng at $(git -C "$BENCH_ROOT" rev-parse --short HEAD)"
 echo "# accuracy: fractions of all reads mapped, primary correct, primary mapq>=10; precision at mapq>=10"
 printf "%-14s %-6s %2s  %8s %8s %8s %10s %10s %8s  %s\n" tool reads thr wall_s cpu_s one_s reads/s map_reads/s peak_MB "mapped correct q10 q10_prec"
 for reads in "$DATA/P/long.fq" "$DATA/P/short.fq"; do

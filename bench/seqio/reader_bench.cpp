@@ -3,7 +3,7 @@
 // only splits records (no letter or quality conversion).
 //
 // Files: $READER_BENCH_FASTQ and $READER_BENCH_FASTA, by default the shared
-// bench data (/work/bench-data/parse/big.fastq, big.fasta).
+// benchmark data (bench/data/parse/big.fastq, big.fasta; see bench/make-data.sh).
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -115,8 +115,8 @@ std::string env_or(const char *name, const char *fallback) {
 
 int main(int argc, char **argv) {
     const std::pair<std::string, std::string> files[] = {
-        {"fastq", env_or("READER_BENCH_FASTQ", "/work/bench-data/parse/big.fastq")},
-        {"fasta", env_or("READER_BENCH_FASTA", "/work/bench-data/parse/big.fasta")},
+        {"fastq", env_or("READER_BENCH_FASTQ", "bench/data/parse/big.fastq")},
+        {"fasta", env_or("READER_BENCH_FASTA", "bench/data/parse/big.fasta")},
     };
     for (const auto &[label, path] : files) {
         if (file_size(path) < 0) continue;

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Builds and runs the banded kernel benchmark with parasail as the peer.
-# Usage: bench/simd/run.sh [repeats]   (from anywhere; default 5 repeats)
-# Installs Debian's libparasail-dev here only: the library never needs it.
+# Throughput of the vectorised banded kernels against the scalar banded
+# aligners and parasail's AVX2 traceback aligners, by pair length.
+# Usage: bench/simd/run.sh [repeats]   (folders: bench/common.sh)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD_DIR:-$root/build-simd-bench}
+. "$(dirname "$0")/../common.sh"
+REPEATS=${1:-5}
 
-. "$root/bench/common.sh"
-ensure_package libparasail-dev
-build_bench "$root" "$build" bench_simd
-echo "# $(date -u +%FT%TZ) $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2-)"
-"$build/bench/simd/bench_simd" "${1:-5}"
+bench_prepare
+build_bench bench_simd
+figures_reset simd
+machine_line
+"$BENCH_BUILD/bench/simd/bench_simd" "$REPEATS" | tee "$BENCH_OUT/simd.txt"
+# Mcells/s (band cells for ours, full matrix for parasail) per pair length.
+awk '/ bp pairs / { panel = $1 " bp (Mcells/s)" }
+     /^  / && NF >= 2 && $(NF - 1) ~ /^[0-9.]+$/ {
+       name = $1
+       if (name ~ /^parasail_/) { sub(/^parasail_nw_trace_/, "parasail ", name); name = name " (peer)" }
+       printf "%s\t%s\t%s\n", panel, name, $(NF - 1) }' "$BENCH_OUT/simd.txt" >>"$BENCH_OUT/simd.tsv"

@@ -1,23 +1,23 @@
 #!/usr/bin/env bash
 # Plain vs compressed input for the bioeng tool, and the decompressor choice.
-#   bench/tools/run.sh [DATA_DIR]     (default /work/bench-data, from make-data.sh)
-# Builds bioeng and the decompression micro-benchmark in build-bench-tools,
-# makes gzip and BGZF copies of the big FASTQ and the short reads once, and
-# prints median wall seconds (of REPEATS runs) and peak RSS. Peers measured
-# in the same run: gzip -dc (zlib's own tool) and seqkit stats.
+#   bench/tools/run.sh        (folders: bench/common.sh; REPEATS, default 3)
+# Builds bioeng and the decompression micro-benchmark, makes gzip and BGZF
+# copies of the big FASTQ and the short reads once (in $BENCH_DATA/tools),
+# and prints median wall and CPU seconds (of REPEATS runs) and peak RSS.
+# Peers measured in the same run: gzip -dc (zlib's own tool) and seqkit stats.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
-DATA=${1:-/work/bench-data}
-B=${BUILD_DIR:-build-bench-tools}
+. "$(dirname "$0")/../common.sh"
+cd "$BENCH_ROOT"
+DATA=$BENCH_DATA
 REPEATS=${REPEATS:-3}
 W=$DATA/tools
 mkdir -p "$W"
 
-cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=Release -DENGINE_BUILD_BENCH=ON \
-  -DENGINE_BUILD_TESTS=OFF >/dev/null
-cmake --build "$B" --target bioeng bench_tools_decompress >/dev/null
-BIOENG=$B/tools/bioeng
-DEC=$B/bench/tools/bench_tools_decompress
+bench_prepare
+build_bench bioeng bench_tools_decompress
+figures_reset tools
+BIOENG=$BENCH_BUILD/tools/bioeng
+DEC=$BENCH_BUILD/bench/tools/bench_tools_decompress
 
 compress_copies() { # $1 = plain file
   local f=$1 base
@@ -41,9 +41,11 @@ measure() {
   median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
   printf '%-42s wall %7.2f s  cpu %7.2f s  rss %6d MB\n' "$label" "$(median "${walls[@]}")" \
     "$(median "${cpus[@]}")" "$((rss / 1024))"
+  [ -z "$PANEL" ] || figure tools "$PANEL" "${label/ plain/}" "$(median "${cpus[@]}")"
 }
 
-echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
+machine_line
+PANEL=""
 echo "== decompression of big.fastq.gz ($(du -h "$W/big.fastq.gz" | cut -f1)) into memory"
 "$DEC" "$W/big.fastq.gz" zlib "$REPEATS"
 "$DEC" "$W/big.fastq.gz" libdeflate "$REPEATS"
@@ -53,6 +55,7 @@ echo "== decompression of big.fastq.bgz ($(du -h "$W/big.fastq.bgz" | cut -f1)),
 "$DEC" "$W/big.fastq.bgz" bgzf-libdeflate "$REPEATS"
 
 echo "== stats on big.fastq (1 GB), 2 threads"
+PANEL="stats, 1 GB FASTQ (CPU s)"
 measure "bioeng stats plain" "$BIOENG" stats -t 2 "$DATA/parse/big.fastq"
 measure "bioeng stats gzip (zlib stream)" "$BIOENG" stats -t 2 "$W/big.fastq.gz"
 measure "bioeng stats bgzf (libdeflate blocks)" "$BIOENG" stats -t 2 "$W/big.fastq.bgz"
@@ -60,6 +63,7 @@ measure "seqkit stats plain (peer)" seqkit stats -j 2 "$DATA/parse/big.fastq"
 measure "seqkit stats gzip (peer)" seqkit stats -j 2 "$W/big.fastq.gz"
 
 echo "== map short reads to the E. coli reference, 2 threads"
+PANEL="map short reads (CPU s)"
 measure "bioeng map plain" "$BIOENG" map -t 2 "$DATA/P/ref.fa" "$DATA/P/short.fq"
 measure "bioeng map gzip" "$BIOENG" map -t 2 "$DATA/P/ref.fa" "$W/short.fq.gz"
 measure "bioeng map bgzf" "$BIOENG" map -t 2 "$DATA/P/ref.fa" "$W/short.fq.bgz"
