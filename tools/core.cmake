@@ -13,13 +13,15 @@ find_path(LIBDEFLATE_INCLUDE_DIR libdeflate.h)
 find_library(LIBDEFLATE_LIBRARY NAMES deflate)
 
 set(BIOENG_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(BIOENG_HOST_DIR ${PROJECT_SOURCE_DIR}/host)
 add_library(bioeng_core OBJECT
   ${BIOENG_DIR}/cli.cpp
-  ${BIOENG_DIR}/format.cpp
-  ${BIOENG_DIR}/input.cpp
-  ${BIOENG_DIR}/reference.cpp
-  ${BIOENG_DIR}/stats.cpp)
-target_include_directories(bioeng_core PUBLIC ${BIOENG_DIR} ${PROJECT_SOURCE_DIR}/include)
+  ${BIOENG_HOST_DIR}/format.cpp
+  ${BIOENG_HOST_DIR}/input.cpp
+  ${BIOENG_HOST_DIR}/reference.cpp
+  ${BIOENG_HOST_DIR}/stats.cpp)
+target_include_directories(bioeng_core PUBLIC ${BIOENG_DIR} ${BIOENG_HOST_DIR}
+                           ${PROJECT_SOURCE_DIR}/include)
 target_compile_definitions(bioeng_core PUBLIC BIOENG_VERSION="${PROJECT_VERSION}")
 set_target_properties(bioeng_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
 if(ZLIB_FOUND)
