@@ -107,6 +107,7 @@ struct RecordBatch {
 struct ReaderOptions {
     int32_t threads = 1;   // parser workers
     int32_t protein = 0;   // as the library's readers take it
+    bool keep_empty = false; // deliver records with an empty sequence too
     size_t chunk_bytes = size_t(16) << 20; // text per batch (grown for huge records)
 };
 

@@ -1,0 +1,126 @@
+#include "mapper.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace bioeng {
+
+namespace {
+
+// Room for the CIGARs of typical hits (a run every few bases); a read
+// that needs more is mapped again by remap_cut_cigars.
+int64_t cigar_region(int32_t qlen, int32_t max_hits) {
+    return int64_t(max_hits) * (qlen / 2 + 48) + 16;
+}
+
+} // namespace
+
+IndexPtr build_index(const RefTable &refs, const MapSettings &s, const std::string &label) {
+    bio_index_t *idx = bio_index_build(refs.codes.data(), int64_t(refs.codes.size()), s.k, s.w,
+                                       s.max_occ, refs.offsets.data(), refs.lengths.data(),
+                                       refs.size());
+    if (!idx) throw InputError(label + ": out of memory while building the index");
+    return IndexPtr(idx);
+}
+
+void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit_t *hits,
+                       int32_t n_hits, const char *cigar, const RefTable &refs, bool sam) {
+    if (n_hits == 0 && sam) append_sam_unmapped(out, read);
+    for (int32_t j = 0; j < n_hits; ++j) {
+        std::string_view cg(cigar + hits[j].cigar_off, size_t(hits[j].cigar_len));
+        if (sam)
+            append_sam_hit(out, read, hits[j], refs, cg, j > 0);
+        else
+            append_paf(out, read, hits[j], refs, cg, j == 0);
+    }
+}
+
+void BatchMapper::map(const RecordBatch &batch, const std::string &label, std::string &out) {
+    unpack(batch);
+    layout_cigar_regions(batch.count, label);
+    hits_.reserve_discard(size_t(batch.count) * size_t(s_.max_hits));
+    n_hits_.reserve_discard(size_t(batch.count));
+    int32_t rc = bio_map_batch(idx_, seqs_.data(), seq_offs_.data(), batch.count, s_.max_hits,
+                               hits_.data(), s_.min_score, n_hits_.data(), cigar_.data(),
+                               cigar_offs_.data(), s_.threads);
+    if (rc != 0) throw std::bad_alloc();
+    remap_cut_cigars(batch.count);
+    format(batch, out);
+}
+
+void BatchMapper::unpack(const RecordBatch &batch) {
+    size_t total = 0;
+    for (int32_t i = 0; i < batch.count; ++i) total += size_t(batch.length(i));
+    seqs_.reserve_discard(total + 1);
+    seq_offs_.reserve_discard(size_t(batch.count) + 1);
+    int64_t at = 0;
+    for (int32_t i = 0; i < batch.count; ++i) {
+        seq_offs_.data()[i] = at;
+        bio_unpack5(batch.packed_seq(i), batch.length(i), seqs_.data() + at);
+        at += batch.length(i);
+    }
+    seq_offs_.data()[batch.count] = at;
+}
+
+void BatchMapper::layout_cigar_regions(int32_t n, const std::string &label) {
+    cigar_offs_.reserve_discard(size_t(n) + 1);
+    int64_t at = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        cigar_offs_.data()[i] = at;
+        int32_t qlen = int32_t(seq_offs_.data()[i + 1] - seq_offs_.data()[i]);
+        at += cigar_region(qlen, s_.max_hits);
+    }
+    cigar_offs_.data()[n] = at;
+    if (at >= INT32_MAX) throw InputError(label + ": batch too large for CIGAR offsets");
+    cigar_.reserve_discard(size_t(at) + 1);
+}
+
+void BatchMapper::remap_cut_cigars(int32_t n) {
+    remapped_.clear();
+    for (int32_t i = 0; i < n; ++i) {
+        const bio_map_hit_t *h = hits_.data() + size_t(i) * size_t(s_.max_hits);
+        bool cut = false;
+        for (int32_t j = 0; j < n_hits_.data()[i]; ++j)
+            if (h[j].aln_len > 0 && h[j].cigar_len == 0) cut = true;
+        if (cut) remap(i);
+    }
+}
+
+void BatchMapper::remap(int32_t i) {
+    const uint8_t *seq = seqs_.data() + seq_offs_.data()[i];
+    int32_t qlen = int32_t(seq_offs_.data()[i + 1] - seq_offs_.data()[i]);
+    // Every column could start a run of its own: at most 2 * qlen columns
+    // of "1X" per hit, plus the library's reserve.
+    int64_t cap = int64_t(s_.max_hits) * (4 * int64_t(qlen) + 32) + 64;
+    Remapped r;
+    r.hits.resize(size_t(s_.max_hits));
+    r.cigar.resize(size_t(std::min<int64_t>(cap, INT32_MAX)));
+    int32_t got = bio_map_read(idx_, seq, qlen, s_.max_hits, r.hits.data(), s_.max_hits,
+                               s_.min_score, r.cigar.data(), int32_t(r.cigar.size()));
+    if (got < 0) throw std::bad_alloc();
+    r.hits.resize(size_t(got));
+    remapped_.emplace_back(i, std::move(r));
+}
+
+void BatchMapper::format(const RecordBatch &batch, std::string &out) {
+    size_t next_remap = 0;
+    for (int32_t i = 0; i < batch.count; ++i) {
+        ReadView read;
+        read.name = record_name(batch.name(i));
+        read.codes = seqs_.data() + seq_offs_.data()[i];
+        read.len = batch.length(i);
+        read.qual = batch.has_quals() ? batch.qual(i) : nullptr;
+        const bio_map_hit_t *hits = hits_.data() + size_t(i) * size_t(s_.max_hits);
+        int32_t n = n_hits_.data()[i];
+        const char *cigar = cigar_.data();
+        if (next_remap < remapped_.size() && remapped_[next_remap].first == i) {
+            const Remapped &r = remapped_[next_remap++].second;
+            hits = r.hits.data();
+            n = int32_t(r.hits.size());
+            cigar = r.cigar.data();
+        }
+        emit_read_records(out, read, hits, n, cigar, refs_, s_.sam);
+    }
+}
+
+} // namespace bioeng
