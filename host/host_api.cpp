@@ -129,6 +129,13 @@ MapSettings map_settings(const bh_map_options &o) {
     s.min_score = o.min_score;
     s.threads = o.threads;
     s.sam = o.sam != 0;
+    s.raw_hits = o.raw_hits != 0;
+    s.cs = o.cs != 0;
+    s.md = o.md != 0;
+    s.secondaries = o.secondaries != 0;
+    if (!(o.secondary_ratio >= 0 && o.secondary_ratio <= 1))
+        throw ArgumentError("secondary_ratio must lie between 0 and 1");
+    s.secondary_ratio = o.secondary_ratio;
     return s;
 }
 
@@ -322,6 +329,11 @@ BH_EXPORT void bh_map_options_init(bh_map_options *opt) {
     opt->min_score = d.min_score;
     opt->threads = d.threads;
     opt->sam = d.sam;
+    opt->raw_hits = d.raw_hits;
+    opt->cs = d.cs;
+    opt->md = d.md;
+    opt->secondaries = d.secondaries;
+    opt->secondary_ratio = d.secondary_ratio;
 }
 
 BH_EXPORT bh_mapper *bh_mapper_new(void) { return make_handle<bh_mapper>(); }

@@ -1,7 +1,11 @@
 #include "mapper.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace bioeng {
 
@@ -35,6 +39,21 @@ void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit
     }
 }
 
+void emit_alignment_records(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
+                            const RefTable &refs, const MapSettings &s, std::vector<uint8_t> (&oread)[2]) {
+    if (alns.empty() && s.sam) append_sam_unmapped(out, read);
+    bool oriented[2] = {false, false};
+    for (size_t j = 0; j < alns.size(); ++j) {
+        int32_t strand = alns[j].strand;
+        if (!oriented[strand]) oriented_read(read.codes, read.len, strand, oread[strand]);
+        oriented[strand] = true;
+        if (s.sam)
+            append_sam_alignment(out, read, alns, j, refs, oread[strand].data(), s.md);
+        else
+            append_paf_alignment(out, read, alns[j], refs, oread[strand].data(), s.cs);
+    }
+}
+
 void BatchMapper::map(const RecordBatch &batch, const std::string &label, std::string &out) {
     unpack(batch);
     layout_cigar_regions(batch.count, label);
@@ -44,8 +63,73 @@ void BatchMapper::map(const RecordBatch &batch, const std::string &label, std::s
                                hits_.data(), s_.min_score, n_hits_.data(), cigar_.data(),
                                cigar_offs_.data(), s_.threads);
     if (rc != 0) throw std::bad_alloc();
+    if (!s_.raw_hits) {
+        // Re-alignment needs the hits only, not their CIGAR text.
+        realign_and_format(batch, out);
+        return;
+    }
     remap_cut_cigars(batch.count);
     format(batch, out);
+}
+
+ReadView BatchMapper::read_view(const RecordBatch &batch, int32_t i) const {
+    ReadView read;
+    read.name = record_name(batch.name(i));
+    read.codes = seqs_.data() + seq_offs_.data()[i];
+    read.len = batch.length(i);
+    read.qual = batch.has_quals() ? batch.qual(i) : nullptr;
+    return read;
+}
+
+// Reads are re-aligned and formatted on the mapping threads, in chunks of
+// REALIGN_CHUNK reads taken in turn; each chunk's text goes to its own slot,
+// so the output is the same for any thread count.
+void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out) {
+    constexpr int32_t REALIGN_CHUNK = 16;
+    const int32_t n = batch.count;
+    const int32_t n_chunks = (n + REALIGN_CHUNK - 1) / REALIGN_CHUNK;
+    std::vector<std::string> texts(static_cast<size_t>(n_chunks));
+    RefSeqs ref{refs_.codes.data(), refs_.offsets.data(), refs_.lengths.data(), refs_.size()};
+    RealignOptions opt;
+    opt.k = s_.k;
+    opt.w = s_.w;
+    opt.secondaries = s_.secondaries;
+    opt.secondary_ratio = s_.secondary_ratio;
+    std::atomic<int32_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failure_lock;
+    auto work = [&] {
+        try {
+            Realigner realigner(ref, opt);
+            std::vector<Alignment> alns;
+            std::vector<uint8_t> oread[2];
+            for (int32_t c; (c = next.fetch_add(1)) < n_chunks;) {
+                std::string &text = texts[size_t(c)];
+                for (int32_t i = c * REALIGN_CHUNK; i < std::min(n, (c + 1) * REALIGN_CHUNK); ++i) {
+                    ReadView read = read_view(batch, i);
+                    const bio_map_hit_t *hits = hits_.data() + size_t(i) * size_t(s_.max_hits);
+                    realigner.align_read(read.codes, read.len, hits, n_hits_.data()[i], alns);
+                    emit_alignment_records(text, read, alns, refs_, s_, oread);
+                }
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> hold(failure_lock);
+            if (!failure) failure = std::current_exception();
+            next.store(n_chunks);
+        }
+    };
+    unsigned hw = std::thread::hardware_concurrency();
+    int32_t workers = s_.threads > 0 ? s_.threads : int32_t(hw ? hw : 1);
+    workers = std::max(1, std::min(workers, n_chunks));
+    std::vector<std::thread> pool;
+    for (int32_t t = 1; t < workers; ++t) pool.emplace_back(work);
+    work();
+    for (std::thread &t : pool) t.join();
+    if (failure) std::rethrow_exception(failure);
+    size_t total = out.size();
+    for (const std::string &t : texts) total += t.size();
+    out.reserve(total);
+    for (const std::string &t : texts) out.append(t);
 }
 
 void BatchMapper::unpack(const RecordBatch &batch) {
@@ -105,11 +189,7 @@ void BatchMapper::remap(int32_t i) {
 void BatchMapper::format(const RecordBatch &batch, std::string &out) {
     size_t next_remap = 0;
     for (int32_t i = 0; i < batch.count; ++i) {
-        ReadView read;
-        read.name = record_name(batch.name(i));
-        read.codes = seqs_.data() + seq_offs_.data()[i];
-        read.len = batch.length(i);
-        read.qual = batch.has_quals() ? batch.qual(i) : nullptr;
+        ReadView read = read_view(batch, i);
         const bio_map_hit_t *hits = hits_.data() + size_t(i) * size_t(s_.max_hits);
         int32_t n = n_hits_.data()[i];
         const char *cigar = cigar_.data();

@@ -22,6 +22,11 @@ struct MapSettings {
     double min_score = 40;
     int32_t threads = 0; // mapping threads; 0 lets the library use every processor
     bool sam = false;
+    bool raw_hits = false;        // print the library's hits unchanged
+    bool cs = false;              // PAF cs tag
+    bool md = false;              // SAM MD tag
+    bool secondaries = true;
+    double secondary_ratio = 0.8; // least chain score of a secondary, relative to the primary's
 };
 
 struct IndexDeleter {
@@ -39,6 +44,12 @@ IndexPtr build_index(const RefTable &refs, const MapSettings &s, const std::stri
 // place where a read's library hits become output records.
 void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit_t *hits,
                        int32_t n_hits, const char *cigar, const RefTable &refs, bool sam);
+
+// The records of one read from its re-aligned hits (realign.h): PAF lines,
+// or SAM records with an unmapped record when there is none. `oread` is
+// scratch for the read's two orientations.
+void emit_alignment_records(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
+                            const RefTable &refs, const MapSettings &s, std::vector<uint8_t> (&oread)[2]);
 
 // A read whose CIGAR did not fit its region in the batch, mapped again on
 // its own with room for any CIGAR. Mapping is deterministic, so the hits are
@@ -64,6 +75,8 @@ private:
     void remap_cut_cigars(int32_t n);
     void remap(int32_t i);
     void format(const RecordBatch &batch, std::string &out);
+    void realign_and_format(const RecordBatch &batch, std::string &out);
+    ReadView read_view(const RecordBatch &batch, int32_t i) const;
 
     const bio_index_t *idx_;
     const RefTable &refs_;

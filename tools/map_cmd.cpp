@@ -12,17 +12,28 @@ namespace bioeng {
 const char MAP_USAGE[] =
     "Usage: bioeng map [options] <ref.fa> <reads.fa|reads.fq>\n"
     "\n"
-    "Maps reads to a reference and prints one line per hit: PAF by default\n"
-    "(12 standard columns, tp:A:P/S and cg:Z: tags), SAM with -a. Inputs may be\n"
-    "FASTA or FASTQ, plain, gzip or BGZF (detected from the content); '-' reads\n"
-    "the reads from standard input.\n"
+    "Maps reads to a reference and prints one line per alignment: PAF by default\n"
+    "(12 standard columns, then tp, NM, ms, AS, nn, cm, s1, s2, de, cg tags), SAM\n"
+    "with -a. Every hit is re-aligned: true reference and read spans, read ends\n"
+    "that do not match soft-clipped, parts of a chimeric read as supplementary\n"
+    "alignments (SAM flag 2048, SA tag). Inputs may be FASTA or FASTQ, plain,\n"
+    "gzip or BGZF (detected from the content); '-' reads the reads from standard\n"
+    "input.\n"
     "\n"
     "Options:\n"
     "  -k INT            k-mer length, 1..32 [15]\n"
     "  -w INT            minimizer window, in k-mers [10]\n"
     "  --max-occ INT     drop minimizers occurring more than INT times in the\n"
     "                    reference; 0 keeps all [500]\n"
-    "  -N, --max-hits INT  hits per read: the primary and up to INT-1 secondary [5]\n"
+    "  -N, --max-hits INT  library hits per read that are re-aligned [5]\n"
+    "  --secondary=yes|no  report secondary alignments [yes]\n"
+    "  --secondary-ratio NUM  least chain score of a secondary alignment, as a\n"
+    "                    fraction of the primary's, 0..1 [0.8]\n"
+    "  --cs              PAF: add the cs tag (short form)\n"
+    "  --MD              SAM: add the MD tag\n"
+    "  --raw-hits        print the library's own hits unchanged: one window as\n"
+    "                    long as the read per hit, no clipping, no split\n"
+    "                    alignments, only the tp/cg (PAF) and NM/AS (SAM) tags\n"
     "  --min-score NUM   least chain score [40]\n"
     "  -t, --threads INT threads for parsing and mapping; 0 uses every processor [0]\n"
     "  -a                SAM output (header, unmapped reads with flag 4)\n"
@@ -64,6 +75,20 @@ MapArgs parse_map_args(int argc, char **argv, bool &help) {
             s.opt.threads = int32_t(args.int_value(0, 1024));
         else if (name == "-a")
             s.opt.sam = 1;
+        else if (name == "--secondary") {
+            std::string v = args.value();
+            if (v != "yes" && v != "no") throw UsageError("--secondary takes yes or no");
+            s.opt.secondaries = v == "yes";
+        } else if (name == "--secondary-ratio") {
+            s.opt.secondary_ratio = args.double_value();
+            if (!(s.opt.secondary_ratio >= 0 && s.opt.secondary_ratio <= 1))
+                throw UsageError("--secondary-ratio must lie between 0 and 1");
+        } else if (name == "--cs")
+            s.opt.cs = 1;
+        else if (name == "--MD")
+            s.opt.md = 1;
+        else if (name == "--raw-hits")
+            s.opt.raw_hits = 1;
         else if (name == "--batch-size")
             s.batch_bytes = args.int_value(1024, int64_t(1) << 30);
         else

@@ -108,6 +108,13 @@ typedef struct bh_map_options {
     double min_score;  /* least chain score, finite [40] */
     int32_t threads;   /* parser and mapping threads; 0 uses every processor [0] */
     int32_t sam;       /* 0 PAF, 1 SAM [0] */
+    int32_t raw_hits;  /* 1 prints the library's hits unchanged (window-long
+                          alignments, no clipping, no tags beyond tp/cg/NM/AS) [0] */
+    int32_t cs;        /* 1 adds the cs tag to PAF lines [0] */
+    int32_t md;        /* 1 adds the MD tag to SAM records [0] */
+    int32_t secondaries;     /* 0 reports no secondary hits [1] */
+    double secondary_ratio;  /* least chain score of a secondary hit, as a
+                                fraction of the part it competes with, 0..1 [0.8] */
 } bh_map_options;
 
 void bh_map_options_init(bh_map_options *opt);
