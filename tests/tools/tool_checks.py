@@ -358,7 +358,10 @@ def samtools_round(tmp, label, ref, reads):
     out, _ = run(["map", "-a", "--MD", ref, reads])
     with open(md_path, "wb") as f:
         f.write(out)
-    calmd = samtools("calmd", md_path, os.path.join(ARGS.source, ref))
+    # calmd indexes the reference: give it a copy, so the source tree stays clean.
+    ref_copy = os.path.join(tmp, label + ".ref.fa")
+    shutil.copy(os.path.join(ARGS.source, ref), ref_copy)
+    calmd = samtools("calmd", md_path, ref_copy)
     ours = [r for r in parse_sam(out) if not int(r[1]) & 4]
     theirs = [r for r in (l.split("\t") for l in calmd.splitlines() if not l.startswith("@"))
               if not int(r[1]) & 4]
