@@ -47,8 +47,8 @@ constexpr int32_t CHAIN_MAX_LOOKBACK = 64;
 constexpr size_t READ_MAX_OCC = 32;
 // The reference region searched for a hit's anchors: its window widened by
 // qlen / REGION_MARGIN_DIVISOR + REGION_MARGIN_MIN on both sides.
-constexpr int64_t REGION_MARGIN_DIVISOR = 16;
-constexpr int64_t REGION_MARGIN_MIN = 256;
+constexpr int64_t REGION_MARGIN_DIVISOR = 8;
+constexpr int64_t REGION_MARGIN_MIN = 64;
 
 // Lowest score the 16-bit kernel holds (see fits_16_bits).
 constexpr int64_t I16_LOWEST = -16383;
@@ -174,6 +174,24 @@ bool fits_16_bits(int32_t la, int32_t lb, const Scores &sc) {
     return -penalty * (longest + 1) >= I16_LOWEST && int64_t(sc.match) * (longest + 1) <= I16_HIGHEST;
 }
 
+// Whether the gapless alignment of two sequences of equal length n is the
+// best global one: it scores n x match less (match - mismatch) per
+// mismatching column; any alignment with gaps has at least two gap columns
+// (as many insertions as deletions) and so at most n - 1 diagonal columns,
+// scoring at most (n - 1) x match + 2 x gap. Most pieces of accurate reads
+// are exact, and this spares the kernel for them.
+bool gapless_is_optimal(const uint8_t *ref, const uint8_t *qry, int32_t n, const Scores &sc) {
+    int64_t best_gapped = int64_t(n - 1) * sc.match + 2 * int64_t(sc.gap);
+    int64_t cost = 0, limit = int64_t(n) * sc.match - best_gapped; // gapless must lose less than this
+    for (int32_t i = 0; i < n; ++i) {
+        if (ref[i] != qry[i]) {
+            cost += sc.match - sc.mismatch;
+            if (cost >= limit) return false;
+        }
+    }
+    return true;
+}
+
 // Global banded alignment of ref[0, rl) with qry[0, ql); appends the
 // columns ('M', 'I' read base only, 'D' reference base only) to ops. The
 // shorter sequence goes first, since the kernel's traceback grows with the
@@ -183,6 +201,10 @@ void align_global(const uint8_t *ref, int32_t rl, const uint8_t *qry, int32_t ql
     if (rl == 0 || ql == 0) {
         ops.insert(ops.end(), size_t(rl), 'D');
         ops.insert(ops.end(), size_t(ql), 'I');
+        return;
+    }
+    if (rl == ql && gapless_is_optimal(ref, qry, rl, sc)) {
+        ops.insert(ops.end(), size_t(rl), 'M');
         return;
     }
     bool ref_first = rl <= ql;
@@ -224,6 +246,11 @@ void extend_end(const uint8_t *ref, int32_t rl, const uint8_t *qry, int32_t ql, 
                 std::vector<char> &out_b, std::vector<char> &cols, std::vector<char> &ops) {
     ops.clear();
     if (rl == 0 || ql == 0) return;
+    if (rl >= ql && std::equal(qry, qry + ql, ref + (rl - ql), is_match)) {
+        // The read end matches base for base: nothing can score higher.
+        ops.assign(size_t(ql), 'M');
+        return;
+    }
     cols.clear();
     align_global(ref, rl, qry, ql, CLIP_SCORES, out_a, out_b, cols);
     int64_t run = 0, peak = 0;
