@@ -18,7 +18,7 @@ from pathlib import Path
 from typing import Callable, Dict, List, Tuple
 
 __all__ = ["MapHit", "EXPORTED_NAMES", "library", "library_path", "has_symbol", "function",
-           "MissingSymbolError"]
+           "MissingSymbolError", "host_function", "host_library_path"]
 
 
 class MissingSymbolError(NotImplementedError):
@@ -161,6 +161,117 @@ def function(name: str) -> Callable[..., object]:
         fn = getattr(library(), name)
     except AttributeError:
         raise MissingSymbolError(f"{library_path()} does not export {name}") from None
+    fn.restype = restype
+    fn.argtypes = argtypes
+    _functions[name] = fn
+    return fn
+
+
+# -- the host layer (libbioeng_host.so, header bioeng_host.h) ---------------
+
+class ReadOptions(Structure):
+    """ctypes mirror of ``bh_read_options``."""
+
+    _fields_ = [("size", c_uint32), ("threads", c_int32), ("protein", c_int32),
+                ("keep_empty", c_int32), ("batch_bytes", c_int64)]
+
+
+class MapOptions(Structure):
+    """ctypes mirror of ``bh_map_options``."""
+
+    _fields_ = [("size", c_uint32), ("k", c_int32), ("w", c_int32), ("max_occ", c_int32),
+                ("max_hits", c_int32), ("min_score", c_double), ("threads", c_int32),
+                ("sam", c_int32)]
+
+
+_H = c_void_p
+_SIZE = ctypes.c_size_t
+_HOST_PROTOTYPES: Dict[str, Tuple[object, List[object]]] = {
+    "bh_version": (c_char_p, []),
+    "bh_read_options_init": (None, [POINTER(ReadOptions)]),
+    "bh_reader_new": (_H, []),
+    "bh_reader_free": (None, [_H]),
+    "bh_reader_open": (c_int32, [_H, c_char_p, POINTER(ReadOptions)]),
+    "bh_reader_open_memory": (c_int32, [_H, _P, _SIZE, c_char_p, POINTER(ReadOptions)]),
+    "bh_reader_next": (c_int32, [_H]),
+    "bh_reader_count": (c_int32, [_H]),
+    "bh_reader_header": (_P, [_H, c_int32]),
+    "bh_reader_name": (_P, [_H, c_int32, POINTER(_SIZE)]),
+    "bh_reader_length": (c_int32, [_H, c_int32]),
+    "bh_reader_is_protein": (c_int32, [_H, c_int32]),
+    "bh_reader_codes": (None, [_H, c_int32, _P]),
+    "bh_reader_quals": (_P, [_H, c_int32]),
+    "bh_reader_format": (c_int32, [_H]),
+    "bh_reader_compression": (c_char_p, [_H]),
+    "bh_reader_bytes_read": (ctypes.c_uint64, [_H]),
+    "bh_reader_error": (c_char_p, [_H]),
+    "bh_stats_new": (_H, []),
+    "bh_stats_free": (None, [_H]),
+    "bh_stats_add": (c_int32, [_H, _H]),
+    "bh_stats_records": (ctypes.c_uint64, [_H]),
+    "bh_stats_row": (c_char_p, [_H]),
+    "bh_stats_error": (c_char_p, [_H]),
+    "bh_map_options_init": (None, [POINTER(MapOptions)]),
+    "bh_mapper_new": (_H, []),
+    "bh_mapper_free": (None, [_H]),
+    "bh_mapper_load": (c_int32, [_H, c_char_p, POINTER(MapOptions)]),
+    "bh_mapper_sam_header": (c_int32, [_H, c_char_p, POINTER(_P), POINTER(_SIZE)]),
+    "bh_mapper_map": (c_int32, [_H, _H, POINTER(_P), POINTER(_SIZE)]),
+    "bh_mapper_n_refs": (c_int32, [_H]),
+    "bh_mapper_error": (c_char_p, [_H]),
+}
+
+
+def _host_candidates() -> List[Path]:
+    found: List[Path] = []
+    env = os.environ.get("BIOENGINE_HOST_LIB")
+    if env:
+        found.append(Path(env))
+    engine_dir = Path(str(_state["path"])).resolve().parent
+    here = Path(__file__).resolve().parent
+    found += [engine_dir / "libbioeng_host.so", engine_dir / "host" / "libbioeng_host.so",
+              here / "libbioeng_host.so", here.parent.parent / "build" / "host" /
+              "libbioeng_host.so"]
+    return found
+
+
+def _load_host() -> Tuple[ctypes.CDLL, str]:
+    env = os.environ.get("BIOENGINE_HOST_LIB")
+    for path in _host_candidates():
+        if path.is_file():
+            return ctypes.CDLL(str(path)), str(path)
+        if env and str(path) == env:
+            raise OSError(f"BIOENGINE_HOST_LIB points to {env!r}, which is not a file")
+    name = ctypes.util.find_library("bioeng_host")
+    if name is None:
+        raise OSError("libbioeng_host.so not found: set BIOENGINE_HOST_LIB to its path or "
+                      "place it next to libengine.so")
+    return ctypes.CDLL(name), name
+
+
+def host_library_path() -> str:
+    """File name the host library was loaded from (loaded on first use)."""
+    _host()
+    return str(_state["host_path"])
+
+
+def _host() -> ctypes.CDLL:
+    library()  # libengine first: the host library needs it loaded
+    with _lock:
+        if "host" not in _state:
+            lib, path = _load_host()
+            _state["host"] = lib
+            _state["host_path"] = path
+        return _state["host"]  # type: ignore[return-value]
+
+
+def host_function(name: str) -> Callable[..., object]:
+    """The host library's export ``name`` with its prototype applied."""
+    fn = _functions.get(name)
+    if fn is not None:
+        return fn
+    restype, argtypes = _HOST_PROTOTYPES[name]
+    fn = getattr(_host(), name)
     fn.restype = restype
     fn.argtypes = argtypes
     _functions[name] = fn

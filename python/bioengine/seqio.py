@@ -177,7 +177,10 @@ def _first_marker(path: str) -> int:
 
 
 class Reader:
-    """Streaming FASTA/FASTQ reader over one plain-text file.
+    """The library's own streaming FASTA/FASTQ reader (bio_parser_*) over one
+    plain-text file, as specified: it checks nothing and reads no compressed
+    input. For files as the command-line tool reads them (gzip, BGZF, checks
+    with located messages) use :class:`bioengine.SeqFile`.
 
     Iterate it for :class:`Record` objects (bio_parser_next) or call
     :meth:`batches` for :class:`Batch` objects (bio_parser_next_batch). A
@@ -206,7 +209,7 @@ class Reader:
                              "not read; use parse_mem on their contents)")
         with open(self.path, "rb") as handle:
             if handle.read(2) == b"\x1f\x8b":
-                raise ValueError(f"{self.path!r} is gzip-compressed; decompress it first")
+                raise ValueError(f"{self.path!r} is gzip-compressed; read it with SeqFile")
         self.format = _first_marker(self.path)
         self._size = os.path.getsize(self.path)
         handle = _lib.function("bio_parser_open")(os.fsencode(self.path))
