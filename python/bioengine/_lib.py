@@ -107,34 +107,45 @@ def _candidates() -> List[Path]:
     return found
 
 
-def _load() -> Tuple[ctypes.CDLL, str]:
-    env = os.environ.get("BIOENGINE_LIB")
-    for path in _candidates():
+def _load_from(candidates: List[Path], env_name: str, name: str, hint: str
+               ) -> Tuple[ctypes.CDLL, str]:
+    """The first candidate that is a file, else the system's search for
+    ``name``; an environment variable that names no file is an error."""
+    env = os.environ.get(env_name)
+    for path in candidates:
         if path.is_file():
             return ctypes.CDLL(str(path)), str(path)
         if env and str(path) == env:
-            raise OSError(f"BIOENGINE_LIB points to {env!r}, which is not a file")
-    name = ctypes.util.find_library("engine")
-    if name is None:
-        raise OSError("libengine.so not found: set BIOENGINE_LIB to its path, place it next to "
-                      "the bioengine package, or build it into build/")
-    return ctypes.CDLL(name), name
+            raise OSError(f"{env_name} points to {env!r}, which is not a file")
+    found = ctypes.util.find_library(name)
+    if found is None:
+        raise OSError(f"lib{name}.so not found: set {env_name} to its path, {hint}")
+    return ctypes.CDLL(found), found
+
+
+def _load() -> Tuple[ctypes.CDLL, str]:
+    return _load_from(_candidates(), "BIOENGINE_LIB", "engine",
+                      "place it next to the bioengine package, or build it into build/")
+
+
+def _loaded(key: str, load: Callable[[], Tuple[ctypes.CDLL, str]]) -> ctypes.CDLL:
+    """The library kept under ``key`` (its path under key + "_path"), loaded
+    by ``load`` on first use."""
+    with _lock:
+        if key not in _state:
+            _state[key], _state[key + "_path"] = load()
+        return _state[key]  # type: ignore[return-value]
 
 
 def library() -> ctypes.CDLL:
     """The loaded library (loaded on first use)."""
-    with _lock:
-        if "lib" not in _state:
-            lib, path = _load()
-            _state["lib"] = lib
-            _state["path"] = path
-        return _state["lib"]  # type: ignore[return-value]
+    return _loaded("lib", _load)
 
 
 def library_path() -> str:
     """File name the library was loaded from."""
     library()
-    return str(_state["path"])
+    return str(_state["lib_path"])
 
 
 def has_symbol(name: str) -> bool:
@@ -149,13 +160,27 @@ def has_symbol(name: str) -> bool:
 _functions: Dict[str, Callable[..., object]] = {}
 
 
+def _bound(name: str, lib: Callable[[], ctypes.CDLL], path: Callable[[], str],
+           prototypes: Dict[str, Tuple[object, List[object]]]) -> Callable[..., object]:
+    fn = _functions.get(name)
+    if fn is not None:
+        return fn
+    restype, argtypes = prototypes[name]
+    try:
+        fn = getattr(lib(), name)
+    except AttributeError:
+        raise MissingSymbolError(f"{path()} does not export {name}") from None
+    fn.restype = restype
+    fn.argtypes = argtypes
+    _functions[name] = fn
+    return fn
+
+
 def function(name: str) -> Callable[..., object]:
     """The export ``name`` with its prototype applied.
 
     Raises :class:`MissingSymbolError` when the library lacks it."""
-    fn = _functions.get(name)
-    if fn is not None:
-        return fn
+    return _bound(name, library, library_path, _PROTOTYPES)
     restype, argtypes = _PROTOTYPES[name]
     try:
         fn = getattr(library(), name)
@@ -227,7 +252,7 @@ def _host_candidates() -> List[Path]:
     env = os.environ.get("BIOENGINE_HOST_LIB")
     if env:
         found.append(Path(env))
-    engine_dir = Path(str(_state["path"])).resolve().parent
+    engine_dir = Path(str(_state["lib_path"])).resolve().parent
     here = Path(__file__).resolve().parent
     found += [engine_dir / "libbioeng_host.so", engine_dir / "host" / "libbioeng_host.so",
               here / "libbioeng_host.so", here.parent.parent / "build" / "host" /
@@ -236,17 +261,8 @@ def _host_candidates() -> List[Path]:
 
 
 def _load_host() -> Tuple[ctypes.CDLL, str]:
-    env = os.environ.get("BIOENGINE_HOST_LIB")
-    for path in _host_candidates():
-        if path.is_file():
-            return ctypes.CDLL(str(path)), str(path)
-        if env and str(path) == env:
-            raise OSError(f"BIOENGINE_HOST_LIB points to {env!r}, which is not a file")
-    name = ctypes.util.find_library("bioeng_host")
-    if name is None:
-        raise OSError("libbioeng_host.so not found: set BIOENGINE_HOST_LIB to its path or "
-                      "place it next to libengine.so")
-    return ctypes.CDLL(name), name
+    return _load_from(_host_candidates(), "BIOENGINE_HOST_LIB", "bioeng_host",
+                      "or place it next to libengine.so")
 
 
 def host_library_path() -> str:
@@ -257,22 +273,9 @@ def host_library_path() -> str:
 
 def _host() -> ctypes.CDLL:
     library()  # libengine first: the host library needs it loaded
-    with _lock:
-        if "host" not in _state:
-            lib, path = _load_host()
-            _state["host"] = lib
-            _state["host_path"] = path
-        return _state["host"]  # type: ignore[return-value]
+    return _loaded("host", _load_host)
 
 
 def host_function(name: str) -> Callable[..., object]:
     """The host library's export ``name`` with its prototype applied."""
-    fn = _functions.get(name)
-    if fn is not None:
-        return fn
-    restype, argtypes = _HOST_PROTOTYPES[name]
-    fn = getattr(_host(), name)
-    fn.restype = restype
-    fn.argtypes = argtypes
-    _functions[name] = fn
-    return fn
+    return _bound(name, _host, host_library_path, _HOST_PROTOTYPES)

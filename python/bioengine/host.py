@@ -11,7 +11,7 @@ import threading
 from typing import Iterator, List, Optional, Union
 
 from . import _lib
-from ._checks import check_float, check_int
+from ._checks import Closable, check_float, check_int
 from .seqio import Record
 
 __all__ = ["InputError", "SeqFile", "read_records", "summary", "Mapper"]
@@ -50,7 +50,7 @@ def _text(pointer: Optional[int], length: int) -> str:
     return ctypes.string_at(pointer, length).decode("utf-8", "surrogateescape") if length else ""
 
 
-class _Handle:
+class _Handle(Closable):
     """Owns one host-layer handle; its calls are serialised (a handle is used
     by one thread at a time)."""
 
@@ -82,17 +82,6 @@ class _Handle:
         if handle is not None:
             _lib.host_function(self._free)(handle)
 
-    def __enter__(self):  # type: ignore[no-untyped-def]
-        return self
-
-    def __exit__(self, *exc: object) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        try:
-            self.close()
-        except Exception:  # interpreter shutdown: the library may be gone
-            pass
 
 
 def _read_options(threads: int, protein: Optional[bool], keep_empty: bool,
