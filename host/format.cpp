@@ -24,7 +24,12 @@ int64_t position_in_reference(const bio_map_hit_t &hit, const RefTable &refs) {
 void tab(std::string &out) { out.push_back('\t'); }
 
 // SAM's SEQ and QUAL columns; "*" for QUAL when the read came from FASTA.
+// A read without bases has "*" in both.
 void append_seq_and_qual(std::string &out, const ReadView &read, bool reverse) {
+    if (read.len == 0) {
+        out.append("*\t*");
+        return;
+    }
     append_bases(out, read.codes, read.len, reverse);
     tab(out);
     if (read.qual)
