@@ -206,7 +206,8 @@ class MapOptions(Structure):
 
     _fields_ = [("size", c_uint32), ("k", c_int32), ("w", c_int32), ("max_occ", c_int32),
                 ("max_hits", c_int32), ("min_score", c_double), ("threads", c_int32),
-                ("sam", c_int32)]
+                ("sam", c_int32), ("raw_hits", c_int32), ("cs", c_int32), ("md", c_int32),
+                ("secondaries", c_int32), ("secondary_ratio", c_double)]
 
 
 _H = c_void_p

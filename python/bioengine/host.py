@@ -197,7 +197,8 @@ class Mapper(_Handle):
 
     def __init__(self, reference: PathLike, k: int = 15, w: int = 10, max_occ: int = 500,
                  max_hits: int = 5, min_score: float = 40.0, threads: int = 0,
-                 sam: bool = False) -> None:
+                 sam: bool = False, raw_hits: bool = False, cs: bool = False, md: bool = False,
+                 secondaries: bool = True, secondary_ratio: float = 0.8) -> None:
         raw = _path_bytes(reference)
         opt = _lib.MapOptions()
         _lib.host_function("bh_map_options_init")(ctypes.byref(opt))
@@ -208,6 +209,13 @@ class Mapper(_Handle):
         opt.min_score = check_float(min_score, "min_score")
         opt.threads = check_int(threads, "threads", 0, 1024)
         opt.sam = int(bool(sam))
+        opt.raw_hits = int(bool(raw_hits))
+        opt.cs = int(bool(cs))
+        opt.md = int(bool(md))
+        opt.secondaries = int(bool(secondaries))
+        opt.secondary_ratio = check_float(secondary_ratio, "secondary_ratio")
+        if not 0.0 <= opt.secondary_ratio <= 1.0:
+            raise ValueError("secondary_ratio must lie between 0 and 1")
         super().__init__()
         self.threads = opt.threads
         self.sam = bool(sam)
