@@ -35,7 +35,7 @@ constexpr int64_t PIECE_SPAN = 500;
 // that its wide band does not widen the neighbouring pieces.
 constexpr int64_t DIAGONAL_JUMP = 32;
 // Band of a piece: its length difference plus this.
-constexpr int32_t PIECE_BAND_SLACK = 64;
+constexpr int32_t PIECE_BAND_SLACK = 32;
 // Read bases beyond the first or last anchor that an end may cover.
 constexpr int32_t END_MAX = 2000;
 
