@@ -48,7 +48,7 @@ constexpr size_t READ_MAX_OCC = 32;
 // The reference region searched for a hit's anchors: its window widened by
 // qlen / REGION_MARGIN_DIVISOR + REGION_MARGIN_MIN on both sides.
 constexpr int64_t REGION_MARGIN_DIVISOR = 8;
-constexpr int64_t REGION_MARGIN_MIN = 64;
+constexpr int64_t REGION_MARGIN_MIN = 16;
 
 // Lowest score the 16-bit kernel holds (see fits_16_bits).
 constexpr int64_t I16_LOWEST = -16383;
