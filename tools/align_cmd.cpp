@@ -1,8 +1,7 @@
 // bioeng align: pairwise alignment of the first records of two files.
 #include "cli.h"
 #include "commands.h"
-#include "format.h"
-#include "input.h"
+#include "host.h"
 #include "output.h"
 
 #include "engine.h"
@@ -117,16 +116,20 @@ struct FirstRecord {
 };
 
 FirstRecord read_first(const std::string &path) {
-    ReaderOptions opt;
+    bh_read_options opt;
+    bh_read_options_init(&opt);
+    opt.threads = 1;
     opt.protein = -1;
-    RecordReader reader = open_records(path, opt);
-    RecordBatch batch;
-    reader.next(batch); // throws when there is no record at all
+    HostReader reader;
+    reader.open(path, opt);
+    reader.next(); // throws when there is no record at all
     FirstRecord r;
-    r.name = std::string(record_name(batch.name(0)));
-    r.codes.resize(size_t(batch.length(0)));
-    bio_unpack5(batch.packed_seq(0), batch.length(0), r.codes.data());
-    r.protein = batch.is_protein.data()[0] != 0;
+    size_t name_len = 0;
+    const char *name = bh_reader_name(reader.get(), 0, &name_len);
+    r.name.assign(name, name_len);
+    r.codes.resize(size_t(bh_reader_length(reader.get(), 0)));
+    bh_reader_codes(reader.get(), 0, r.codes.data());
+    r.protein = bh_reader_is_protein(reader.get(), 0) != 0;
     return r;
 }
 
@@ -136,7 +139,7 @@ void check_full_matrix_fits(const AlignSettings &s, const FirstRecord &a, const 
                   double(b.codes.size() + 1);
     double have = double(sysconf(_SC_PHYS_PAGES)) * double(sysconf(_SC_PAGESIZE));
     if (have > 0 && need > have)
-        throw InputError(std::string(s.method->name) + " alignment of " + s.a_path + " and " +
+        throw CommandError(std::string(s.method->name) + " alignment of " + s.a_path + " and " +
                          s.b_path + " needs " + std::to_string(int64_t(need / 1e9)) +
                          " GB for its matrix; use a banded method");
 }
@@ -148,7 +151,7 @@ std::string cigar_of(const std::string &a, const std::string &b) {
         char op = a[i] == '-' ? 'I' : b[i] == '-' ? 'D' : 'M';
         size_t j = i;
         while (j < a.size() && (a[j] == '-' ? 'I' : b[j] == '-' ? 'D' : 'M') == op) ++j;
-        append_int(cigar, int64_t(j - i));
+        cigar += std::to_string(j - i);
         cigar.push_back(op);
         i = j;
     }
@@ -175,13 +178,13 @@ int run_align(int argc, char **argv) {
     bool help = false;
     AlignSettings s = parse_align_args(argc, argv, help);
     if (help) {
-        std::fputs(ALIGN_USAGE, stdout);
+        write_all(ALIGN_USAGE);
         return EXIT_OK;
     }
-    FirstRecord a = with_context(s.a_path, [&] { return read_first(s.a_path); });
-    FirstRecord b = with_context(s.b_path, [&] { return read_first(s.b_path); });
+    FirstRecord a = read_first(s.a_path);
+    FirstRecord b = read_first(s.b_path);
     if (a.codes.size() + b.codes.size() >= size_t(INT32_MAX))
-        throw InputError(s.a_path + ", " + s.b_path + ": sequences too long to align");
+        throw CommandError(s.a_path + ", " + s.b_path + ": sequences too long to align");
     const char *decode = a.protein || b.protein ? PROTEIN_DECODE : NUCLEOTIDE_DECODE;
     int32_t la = int32_t(a.codes.size()), lb = int32_t(b.codes.size());
     std::string out_a(size_t(la + lb) + 1, '\0'), out_b(size_t(la + lb) + 1, '\0');
@@ -198,7 +201,7 @@ int run_align(int argc, char **argv) {
                               &n_match, &n_mismatch, &n_gap);
     }
     if (cols < 0)
-        throw InputError(s.a_path + ", " + s.b_path + ": out of memory while aligning");
+        throw CommandError(s.a_path + ", " + s.b_path + ": out of memory while aligning");
     out_a.resize(size_t(cols));
     out_b.resize(size_t(cols));
 
@@ -218,9 +221,7 @@ int run_align(int argc, char **argv) {
     text += "identity\t" + std::string(identity) + "\n";
     text += "cigar\t" + (cols ? cigar_of(out_a, out_b) : std::string("*")) + "\n\n";
     append_rows(text, out_a, out_b, s.width);
-    OutputStream out;
-    out.write(text);
-    out.finish();
+    write_all(text);
     return EXIT_OK;
 }
 

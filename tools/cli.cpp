@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 
 namespace bioeng {
@@ -66,8 +67,8 @@ double ArgWalker::double_value() {
     char *end = nullptr;
     errno = 0;
     double x = std::strtod(v.c_str(), &end);
-    if (v.empty() || *end || errno)
-        throw UsageError("option " + current_ + " needs a number, not '" + v + "'");
+    if (v.empty() || *end || errno || !std::isfinite(x))
+        throw UsageError("option " + current_ + " needs a finite number, not '" + v + "'");
     return x;
 }
 

@@ -1,8 +1,9 @@
 // bioeng: command-line front end of the engine library.
 #include "cli.h"
 #include "commands.h"
-#include "input.h"
 #include "output.h"
+
+#include "bioeng_host.h"
 
 #include <cstdio>
 #include <cstring>
@@ -42,7 +43,7 @@ int run_command(const Command &cmd, int argc, char **argv) {
         std::fprintf(stderr, "bioeng %s: %s\nTry 'bioeng %s --help'.\n", cmd.name, e.what(),
                      cmd.name);
         return bioeng::EXIT_USAGE;
-    } catch (const bioeng::InputError &e) {
+    } catch (const bioeng::CommandError &e) {
         std::fprintf(stderr, "bioeng %s: %s\n", cmd.name, e.what());
     } catch (const bioeng::OutputError &e) {
         std::fprintf(stderr, "bioeng %s: %s\n", cmd.name, e.what());
@@ -54,6 +55,18 @@ int run_command(const Command &cmd, int argc, char **argv) {
     return bioeng::EXIT_FAILURE_INPUT;
 }
 
+// Prints a help page or the version; a failed write (a full disk, a closed
+// pipe) is a failure like any other.
+int print_text(const std::string &text) {
+    try {
+        bioeng::write_all(text);
+        return bioeng::EXIT_OK;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "bioeng: %s\n", e.what());
+        return bioeng::EXIT_FAILURE_INPUT;
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -62,14 +75,10 @@ int main(int argc, char **argv) {
         return bioeng::EXIT_USAGE;
     }
     const char *name = argv[1];
-    if (!std::strcmp(name, "-h") || !std::strcmp(name, "--help") || !std::strcmp(name, "help")) {
-        std::fputs(MAIN_USAGE, stdout);
-        return bioeng::EXIT_OK;
-    }
-    if (!std::strcmp(name, "--version")) {
-        std::puts("bioeng " BIOENG_VERSION);
-        return bioeng::EXIT_OK;
-    }
+    if (!std::strcmp(name, "-h") || !std::strcmp(name, "--help") || !std::strcmp(name, "help"))
+        return print_text(MAIN_USAGE);
+    if (!std::strcmp(name, "--version"))
+        return print_text(std::string("bioeng ") + bh_version() + "\n");
     for (const Command &cmd : COMMANDS)
         if (!std::strcmp(name, cmd.name)) return run_command(cmd, argc - 1, argv + 1);
     std::fprintf(stderr, "bioeng: unknown command '%s'\n\n%s", name, MAIN_USAGE);

@@ -1,17 +1,21 @@
-// Standard output with error checking, and the conversion of allocation
-// failures into messages that name the file being worked on.
+// Standard output with error checking, and the failures a command reports.
 #pragma once
-
-#include "input.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace bioeng {
+
+// A failure the user must hear about (exit status 1); what() already names
+// the file.
+class CommandError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // Writing to standard output failed (disk full, closed pipe).
 class OutputError : public std::runtime_error {
@@ -36,13 +40,11 @@ private:
     }
 };
 
-// Runs f; an allocation failure inside becomes "<label>: out of memory".
-template <class F> auto with_context(const std::string &label, F &&f) -> decltype(f()) {
-    try {
-        return f();
-    } catch (const std::bad_alloc &) {
-        throw InputError(label + ": out of memory");
-    }
+// Writes a whole text (a help page, a version line) and flushes it.
+inline void write_all(std::string_view text) {
+    OutputStream out;
+    out.write(text);
+    out.finish();
 }
 
 } // namespace bioeng

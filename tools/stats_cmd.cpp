@@ -1,16 +1,9 @@
 // bioeng stats: record and base counts, lengths and GC of FASTA/FASTQ files.
 #include "cli.h"
 #include "commands.h"
-#include "format.h"
-#include "input.h"
+#include "host.h"
 #include "output.h"
 #include "progress.h"
-#include "stats.h"
-
-#include "engine.h"
-
-#include <cstdio>
-#include <thread>
 
 namespace bioeng {
 
@@ -55,33 +48,23 @@ StatsSettings parse_stats_args(int argc, char **argv, bool &help) {
     return s;
 }
 
-SeqStats file_stats(const std::string &path, const StatsSettings &s, Progress &progress,
-                    const char *&format, Compression &compression) {
-    ReaderOptions opt;
-    unsigned hw = std::thread::hardware_concurrency();
-    opt.threads = s.threads > 0 ? s.threads : int32_t(hw ? hw : 1);
-    opt.chunk_bytes = s.batch_bytes;
-    RecordReader reader = open_records(path, opt);
-    SeqStats st;
-    RecordBatch batch;
-    std::vector<uint8_t> scratch;
-    while (reader.next(batch)) {
-        size_t total = 0;
-        for (int32_t i = 0; i < batch.count; ++i) total += size_t(batch.length(i));
-        if (scratch.size() < total) scratch.resize(total);
-        size_t at = 0;
-        for (int32_t i = 0; i < batch.count; ++i) {
-            int32_t len = batch.length(i);
-            bio_unpack5(batch.packed_seq(i), len, scratch.data() + at);
-            st.add_length(len);
-            at += size_t(len);
-        }
-        st.add_codes(scratch.data(), total);
-        progress.update(st.records, reader.bytes_read());
+// The row of one file: file, format, compression, then the counts.
+std::string file_row(const std::string &path, const StatsSettings &s, Progress &progress) {
+    bh_read_options opt;
+    bh_read_options_init(&opt);
+    opt.threads = s.threads;
+    opt.batch_bytes = int64_t(s.batch_bytes);
+    opt.keep_empty = 1; // a record with no bases still counts
+    HostReader reader;
+    reader.open(path, opt);
+    HostStats stats;
+    while (reader.next()) {
+        stats.add(reader);
+        progress.update(bh_stats_records(stats.get()), bh_reader_bytes_read(reader.get()));
     }
-    format = reader.format() == BIO_FMT_FASTQ ? "FASTQ" : "FASTA";
-    compression = reader.compression();
-    return st;
+    const char *format = bh_reader_format(reader.get()) == 2 ? "FASTQ" : "FASTA";
+    return path + "\t" + format + "\t" + bh_reader_compression(reader.get()) + "\t" +
+           stats.row() + "\n";
 }
 
 } // namespace
@@ -90,7 +73,7 @@ int run_stats(int argc, char **argv) {
     bool help = false;
     StatsSettings s = parse_stats_args(argc, argv, help);
     if (help) {
-        std::fputs(STATS_USAGE, stdout);
+        write_all(STATS_USAGE);
         return EXIT_OK;
     }
     // Every file is read before anything is printed, so a bad file leaves
@@ -98,20 +81,9 @@ int run_stats(int argc, char **argv) {
     std::string table =
         "file\tformat\tcompression\trecords\tbases\tmin_len\tmax_len\tavg_len\tN50\tGC\n";
     Progress progress("bioeng stats");
-    for (const std::string &path : s.files) {
-        const char *format = "";
-        Compression compression = Compression::none;
-        std::string label = path == "-" ? "standard input" : path;
-        SeqStats st =
-            with_context(label, [&] { return file_stats(path, s, progress, format, compression); });
-        table += path + "\t" + format + "\t" + compression_name(compression) + "\t";
-        table += format_stats(st);
-        table += "\n";
-    }
+    for (const std::string &path : s.files) table += file_row(path, s, progress);
     progress.finish();
-    OutputStream out;
-    out.write(table);
-    out.finish();
+    write_all(table);
     return EXIT_OK;
 }
 

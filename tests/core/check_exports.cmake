@@ -15,18 +15,28 @@ foreach(line IN LISTS lines)
 endforeach()
 list(SORT exported)
 
-execute_process(COMMAND nm -D --undefined-only ${LIB} OUTPUT_VARIABLE undefined RESULT_VARIABLE rc)
-string(REGEX MATCHALL "(_Unwind_[A-Za-z_]+|__cxa_(throw|rethrow|begin_catch|end_catch|allocate_exception|call_unexpected)|__gxx_personality_v0|_ZTI[A-Za-z0-9_]+)"
-       unwinding "${undefined}")
-if(NOT rc EQUAL 0 OR unwinding)
-  message(FATAL_ERROR "the library needs C++ exception support: ${unwinding}")
+# PREFIX: alternatives of the exported names' prefix (the engine's by default).
+if(NOT DEFINED PREFIX)
+  set(PREFIX "bio|nw|sw")
+endif()
+
+# The engine is built without exception support: nothing may pull in the
+# C++ unwinder. Other libraries checked here pass a PREFIX and may throw
+# inside themselves.
+if(PREFIX STREQUAL "bio|nw|sw")
+  execute_process(COMMAND nm -D --undefined-only ${LIB} OUTPUT_VARIABLE undefined RESULT_VARIABLE rc)
+  string(REGEX MATCHALL "(_Unwind_[A-Za-z_]+|__cxa_(throw|rethrow|begin_catch|end_catch|allocate_exception|call_unexpected)|__gxx_personality_v0|_ZTI[A-Za-z0-9_]+)"
+         unwinding "${undefined}")
+  if(NOT rc EQUAL 0 OR unwinding)
+    message(FATAL_ERROR "the library needs C++ exception support: ${unwinding}")
+  endif()
 endif()
 
 file(READ ${HEADER} header)
-string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_ *]*[ *]((bio|nw|sw)_[A-Za-z0-9_]*)\\(" decls "${header}")
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_ *]*[ *]((${PREFIX})_[A-Za-z0-9_]*)\\(" decls "${header}")
 set(declared "")
 foreach(d IN LISTS decls)
-  string(REGEX REPLACE ".*[ *]((bio|nw|sw)_[A-Za-z0-9_]*)\\($" "\\1" name "${d}")
+  string(REGEX REPLACE ".*[ *]((${PREFIX})_[A-Za-z0-9_]*)\\($" "\\1" name "${d}")
   list(APPEND declared ${name})
 endforeach()
 list(REMOVE_DUPLICATES declared)

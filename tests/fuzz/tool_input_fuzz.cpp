@@ -6,7 +6,7 @@
 //
 // The tool's sources are compiled in here so that the target needs nothing
 // beyond the test build of the library.
-#include "../../tools/input.cpp"
+#include "../../host/input.cpp"
 
 #include <cstdlib>
 

@@ -1,5 +1,7 @@
 #include "stats.h"
 
+#include "engine.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -44,6 +46,20 @@ double SeqStats::gc_percent() const {
     uint64_t acgt = code_count[0] + code_count[1] + code_count[2] + code_count[3];
     if (acgt == 0) return 0.0;
     return 100.0 * double(code_count[1] + code_count[2]) / double(acgt);
+}
+
+void add_batch(SeqStats &st, const RecordBatch &batch, std::vector<uint8_t> &scratch) {
+    size_t total = 0;
+    for (int32_t i = 0; i < batch.count; ++i) total += size_t(batch.length(i));
+    if (scratch.size() < total) scratch.resize(total);
+    size_t at = 0;
+    for (int32_t i = 0; i < batch.count; ++i) {
+        int32_t len = batch.length(i);
+        bio_unpack5(batch.packed_seq(i), len, scratch.data() + at);
+        st.add_length(len);
+        at += size_t(len);
+    }
+    st.add_codes(scratch.data(), total);
 }
 
 std::string format_stats(const SeqStats &st) {

@@ -1,6 +1,8 @@
 // Summary statistics of a set of sequences.
 #pragma once
 
+#include "input.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +27,9 @@ struct SeqStats {
     // Percent of G and C among A, C, G, T; 0 when there are none.
     double gc_percent() const;
 };
+
+// Adds every record of a batch; `scratch` is working room kept between calls.
+void add_batch(SeqStats &st, const RecordBatch &batch, std::vector<uint8_t> &scratch);
 
 // records, bases, min, max, mean (1 decimal), N50, GC (2 decimals), tab-separated.
 std::string format_stats(const SeqStats &st);

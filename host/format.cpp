@@ -1,6 +1,8 @@
 #include "format.h"
 
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 
 namespace bioeng {
 
@@ -22,13 +24,44 @@ int64_t position_in_reference(const bio_map_hit_t &hit, const RefTable &refs) {
 void tab(std::string &out) { out.push_back('\t'); }
 
 // SAM's SEQ and QUAL columns; "*" for QUAL when the read came from FASTA.
+// A read without bases has "*" in both.
 void append_seq_and_qual(std::string &out, const ReadView &read, bool reverse) {
+    if (read.len == 0) {
+        out.append("*\t*");
+        return;
+    }
     append_bases(out, read.codes, read.len, reverse);
     tab(out);
     if (read.qual)
         append_quals(out, read.qual, read.len, reverse);
     else
         out.push_back('*');
+}
+
+// PAF's 12 standard columns, without a line end.
+struct PafColumns {
+    int64_t query_start, query_end;
+    int32_t strand, ref_id;
+    int64_t ref_start, ref_end; // within the reference sequence
+    int64_t matches, block_len;
+    int32_t mapq;
+};
+
+void append_paf_columns(std::string &out, const ReadView &read, const RefTable &refs, const PafColumns &c) {
+    size_t r = size_t(c.ref_id);
+    out.append(read.name);
+    for (int64_t v : {int64_t(read.len), c.query_start, c.query_end}) {
+        tab(out);
+        append_int(out, v);
+    }
+    tab(out);
+    out.push_back(c.strand ? '-' : '+');
+    tab(out);
+    out.append(refs.names[r]);
+    for (int64_t v : {refs.lengths[r], c.ref_start, c.ref_end, c.matches, c.block_len, int64_t(c.mapq)}) {
+        tab(out);
+        append_int(out, v);
+    }
 }
 
 } // namespace
@@ -115,31 +148,10 @@ void append_quals(std::string &out, const uint8_t *qual, int32_t len, bool rever
 
 void append_paf(std::string &out, const ReadView &read, const bio_map_hit_t &hit,
                 const RefTable &refs, std::string_view cigar, bool primary) {
-    size_t r = size_t(hit.ref_id);
     int64_t start = position_in_reference(hit, refs);
-    out.append(read.name);
-    tab(out);
-    append_int(out, read.len);
-    tab(out);
-    append_int(out, hit.query_start);
-    tab(out);
-    append_int(out, hit.query_end);
-    tab(out);
-    out.push_back(hit.strand ? '-' : '+');
-    tab(out);
-    out.append(refs.names[r]);
-    tab(out);
-    append_int(out, refs.lengths[r]);
-    tab(out);
-    append_int(out, start);
-    tab(out);
-    append_int(out, start + (hit.ref_end - hit.ref_start));
-    tab(out);
-    append_int(out, hit.n_match);
-    tab(out);
-    append_int(out, hit.aln_len);
-    tab(out);
-    append_int(out, hit.mapq);
+    PafColumns c{hit.query_start, hit.query_end, hit.strand, hit.ref_id, start,
+                 start + (hit.ref_end - hit.ref_start), hit.n_match, hit.aln_len, hit.mapq};
+    append_paf_columns(out, read, refs, c);
     out.append(primary ? "\ttp:A:P" : "\ttp:A:S");
     if (!cigar.empty()) {
         out.append("\tcg:Z:");
@@ -207,6 +219,88 @@ void append_sam_unmapped(std::string &out, const ReadView &read) {
     out.append(read.name);
     out.append("\t4\t*\t0\t0\t*\t*\t0\t0\t");
     append_seq_and_qual(out, read, false);
+    out.push_back('\n');
+}
+
+namespace {
+
+const uint8_t *contig_codes(const RefTable &refs, int32_t ref_id) {
+    return refs.codes.data() + refs.offsets[size_t(ref_id)];
+}
+
+char type_letter(const Alignment &a) { return a.kind == AlnKind::secondary ? 'S' : 'P'; }
+
+// The tags PAF and SAM share, in this order: tp, NM, ms, AS, nn, cm, s1,
+// s2, de.
+void append_alignment_tags(std::string &out, const Alignment &a) {
+    out.append("\ttp:A:");
+    out.push_back(type_letter(a));
+    out.append("\tNM:i:");
+    append_int(out, a.nm);
+    out.append("\tms:i:");
+    append_int(out, a.max_segment);
+    out.append("\tAS:i:");
+    append_int(out, a.score);
+    out.append("\tnn:i:");
+    append_int(out, a.ambiguous);
+    out.append("\tcm:i:");
+    append_int(out, a.n_anchors);
+    out.append("\ts1:i:");
+    append_int(out, int64_t(std::lround(a.s1)));
+    out.append("\ts2:i:");
+    append_int(out, int64_t(std::lround(a.s2)));
+    char de[32];
+    std::snprintf(de, sizeof de, "\tde:f:%.4f", a.divergence);
+    out.append(de);
+}
+
+} // namespace
+
+void append_paf_alignment(std::string &out, const ReadView &read, const Alignment &a,
+                          const RefTable &refs, const uint8_t *oread, bool cs) {
+    PafColumns c{a.query_start, a.query_end, a.strand, a.ref_id, a.ref_start, a.ref_end,
+                 a.matches, a.block_len, a.mapq};
+    append_paf_columns(out, read, refs, c);
+    append_alignment_tags(out, a);
+    out.append("\tcg:Z:");
+    append_cigar(out, a.cigar);
+    if (cs) {
+        out.append("\tcs:Z:");
+        append_cs(out, a, contig_codes(refs, a.ref_id), oread);
+    }
+    out.push_back('\n');
+}
+
+void append_sam_alignment(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
+                          size_t i, const RefTable &refs, const uint8_t *oread, bool md) {
+    const Alignment &a = alns[i];
+    bool reverse = a.strand != 0;
+    int flag = (reverse ? 16 : 0) | (a.kind == AlnKind::secondary ? 256 : 0) |
+               (a.kind == AlnKind::supplementary ? 2048 : 0);
+    out.append(read.name);
+    tab(out);
+    append_int(out, flag);
+    tab(out);
+    out.append(refs.names[size_t(a.ref_id)]);
+    tab(out);
+    append_int(out, a.ref_start + 1);
+    tab(out);
+    append_int(out, a.mapq);
+    tab(out);
+    append_clipped_cigar(out, a);
+    out.append("\t*\t0\t0\t");
+    append_seq_and_qual(out, read, reverse);
+    append_alignment_tags(out, a);
+    size_t parts = 0;
+    for (const Alignment &p : alns) parts += p.kind != AlnKind::secondary;
+    if (a.kind != AlnKind::secondary && parts > 1) {
+        out.append("\tSA:Z:");
+        append_sa(out, alns, i, refs.names);
+    }
+    if (md) {
+        out.append("\tMD:Z:");
+        append_md(out, a, contig_codes(refs, a.ref_id), oread);
+    }
     out.push_back('\n');
 }
 

@@ -1,0 +1,393 @@
+// The C interface of the host layer: handles over the C++ reader, mapper and
+// statistics, with every exception turned into an error code and a message
+// kept in the handle.
+#include "bioeng_host.h"
+
+#include "input.h"
+#include "mapper.h"
+#include "reference.h"
+#include "stats.h"
+
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#define BH_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+using namespace bioeng;
+
+// An argument or option out of its range.
+class ArgumentError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Keeps the last message of a handle; never throws.
+struct ErrorSlot {
+    std::string message;
+
+    void set(const char *text) noexcept {
+        try {
+            message = text;
+        } catch (...) {
+            message.clear(); // no room even for the message: the code tells the story
+        }
+    }
+};
+
+// Runs f on behalf of a handle; `label` names the input an out-of-memory
+// failure is reported for.
+template <class F> int guarded(ErrorSlot &err, const std::string &label, F &&f) noexcept {
+    try {
+        err.message.clear();
+        return f();
+    } catch (const InputError &e) {
+        err.set(e.what());
+        return BH_ERR_INPUT;
+    } catch (const ArgumentError &e) {
+        err.set(e.what());
+        return BH_ERR_ARGUMENT;
+    } catch (const std::bad_alloc &) {
+        try {
+            err.set((label.empty() ? std::string("out of memory") : label + ": out of memory")
+                        .c_str());
+        } catch (...) {
+            err.set("out of memory");
+        }
+        return BH_ERR_NOMEM;
+    } catch (const std::exception &e) {
+        err.set(e.what());
+        return BH_ERR_INTERNAL;
+    } catch (...) {
+        err.set("unexpected failure");
+        return BH_ERR_INTERNAL;
+    }
+}
+
+template <class T> T *make_handle() noexcept {
+    try {
+        return new T();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int32_t resolve_threads(int32_t requested) {
+    if (requested > 0) return requested;
+    unsigned n = std::thread::hardware_concurrency();
+    return n ? int32_t(n) : 1;
+}
+
+void check_range(int64_t v, int64_t lo, int64_t hi, const char *what) {
+    if (v < lo || v > hi)
+        throw ArgumentError(std::string(what) + " must be between " + std::to_string(lo) +
+                            " and " + std::to_string(hi) + ", not " + std::to_string(v));
+}
+
+// Copies a caller's options struct: fields beyond the caller's size keep
+// their defaults, so a struct from an older caller stays valid.
+template <class Opt> Opt copy_options(const Opt *given, void (*init)(Opt *)) {
+    Opt opt;
+    init(&opt);
+    if (!given) return opt;
+    if (given->size < sizeof(uint32_t)) throw ArgumentError("options struct without its size");
+    std::memcpy(&opt, given, std::min<size_t>(given->size, sizeof opt));
+    opt.size = sizeof opt;
+    return opt;
+}
+
+ReaderOptions reader_options(const bh_read_options &o) {
+    check_range(o.threads, 0, 1024, "threads");
+    check_range(o.protein, -1, 1, "protein");
+    check_range(o.batch_bytes, 1024, int64_t(1) << 30, "batch_bytes");
+    ReaderOptions r;
+    r.threads = resolve_threads(o.threads);
+    r.protein = o.protein;
+    r.keep_empty = o.keep_empty != 0;
+    r.chunk_bytes = size_t(o.batch_bytes);
+    return r;
+}
+
+MapSettings map_settings(const bh_map_options &o) {
+    check_range(o.k, 1, 32, "k");
+    check_range(o.w, 1, 1000000, "w");
+    check_range(o.max_occ, 0, INT32_MAX, "max_occ");
+    check_range(o.max_hits, 1, 1000, "max_hits");
+    check_range(o.threads, 0, 1024, "threads");
+    if (!std::isfinite(o.min_score)) throw ArgumentError("min_score must be a finite number");
+    MapSettings s;
+    s.k = o.k;
+    s.w = o.w;
+    s.max_occ = o.max_occ;
+    s.max_hits = o.max_hits;
+    s.min_score = o.min_score;
+    s.threads = o.threads;
+    s.sam = o.sam != 0;
+    s.raw_hits = o.raw_hits != 0;
+    s.cs = o.cs != 0;
+    s.md = o.md != 0;
+    s.secondaries = o.secondaries != 0;
+    if (!(o.secondary_ratio >= 0 && o.secondary_ratio <= 1))
+        throw ArgumentError("secondary_ratio must lie between 0 and 1");
+    s.secondary_ratio = o.secondary_ratio;
+    return s;
+}
+
+const char *input_label(const char *path) {
+    return std::strcmp(path, "-") == 0 ? "standard input" : path;
+}
+
+} // namespace
+
+struct bh_reader {
+    ErrorSlot err;
+    std::string label;
+    std::unique_ptr<RecordReader> reader;
+    RecordBatch batch;
+    bool has_batch = false;
+};
+
+struct bh_stats {
+    ErrorSlot err;
+    SeqStats stats;
+    std::vector<uint8_t> scratch;
+    std::string row;
+};
+
+struct bh_mapper {
+    ErrorSlot err;
+    std::string ref_label;
+    MapSettings settings;
+    RefTable refs;
+    IndexPtr index;
+    std::unique_ptr<BatchMapper> mapper;
+    std::string text;
+};
+
+BH_EXPORT const char *bh_version(void) { return BIOENG_VERSION; }
+
+// ---------------------------------------------------------------- reading
+
+BH_EXPORT void bh_read_options_init(bh_read_options *opt) {
+    if (!opt) return;
+    *opt = bh_read_options{};
+    opt->size = sizeof *opt;
+    opt->batch_bytes = int64_t(ReaderOptions{}.chunk_bytes);
+}
+
+BH_EXPORT bh_reader *bh_reader_new(void) { return make_handle<bh_reader>(); }
+
+BH_EXPORT void bh_reader_free(bh_reader *r) { delete r; }
+
+namespace {
+
+// Opens r on the bytes make_bytes() gives; `label` names them in messages.
+template <class MakeBytes>
+int open_reader(bh_reader *r, const char *label, const bh_read_options *opt,
+                MakeBytes &&make_bytes) {
+    r->reader.reset();
+    r->has_batch = false;
+    r->batch.count = 0;
+    try {
+        r->label = label;
+    } catch (...) {
+        return BH_ERR_NOMEM;
+    }
+    return guarded(r->err, r->label, [&] {
+        ReaderOptions ropt = reader_options(copy_options(opt, bh_read_options_init));
+        r->reader = std::make_unique<RecordReader>(open_text_source(make_bytes(), r->label),
+                                                   r->label, ropt);
+        return BH_OK;
+    });
+}
+
+} // namespace
+
+BH_EXPORT int bh_reader_open(bh_reader *r, const char *path, const bh_read_options *opt) {
+    if (!r || !path) return BH_ERR_ARGUMENT;
+    return open_reader(r, input_label(path), opt, [&] { return open_file_source(path); });
+}
+
+BH_EXPORT int bh_reader_open_memory(bh_reader *r, const void *data, size_t len,
+                                    const char *label, const bh_read_options *opt) {
+    if (!r || (!data && len)) return BH_ERR_ARGUMENT;
+    static const uint8_t nothing = 0;
+    const uint8_t *bytes = data ? static_cast<const uint8_t *>(data) : &nothing;
+    return open_reader(r, label ? label : "memory", opt,
+                       [&] { return memory_source(bytes, len); });
+}
+
+BH_EXPORT int bh_reader_next(bh_reader *r) {
+    if (!r) return BH_ERR_ARGUMENT;
+    return guarded(r->err, r->label, [&] {
+        if (!r->reader) throw ArgumentError("the reader is not open");
+        r->has_batch = r->reader->next(r->batch);
+        if (!r->has_batch) r->batch.count = 0;
+        return r->has_batch ? 1 : 0;
+    });
+}
+
+BH_EXPORT int32_t bh_reader_count(const bh_reader *r) {
+    return r && r->has_batch ? r->batch.count : 0;
+}
+
+namespace {
+bool valid_record(const bh_reader *r, int32_t i) {
+    return r && r->has_batch && i >= 0 && i < r->batch.count;
+}
+} // namespace
+
+BH_EXPORT const char *bh_reader_header(const bh_reader *r, int32_t i) {
+    return valid_record(r, i) ? r->batch.name(i) : nullptr;
+}
+
+BH_EXPORT const char *bh_reader_name(const bh_reader *r, int32_t i, size_t *len) {
+    if (!valid_record(r, i) || !len) return nullptr;
+    std::string_view name = record_name(r->batch.name(i));
+    *len = name.size();
+    return name.data();
+}
+
+BH_EXPORT int32_t bh_reader_length(const bh_reader *r, int32_t i) {
+    return valid_record(r, i) ? r->batch.length(i) : 0;
+}
+
+BH_EXPORT int32_t bh_reader_is_protein(const bh_reader *r, int32_t i) {
+    return valid_record(r, i) ? r->batch.is_protein.data()[i] : 0;
+}
+
+BH_EXPORT void bh_reader_codes(const bh_reader *r, int32_t i, uint8_t *out) {
+    if (valid_record(r, i) && out) bio_unpack5(r->batch.packed_seq(i), r->batch.length(i), out);
+}
+
+BH_EXPORT const uint8_t *bh_reader_quals(const bh_reader *r, int32_t i) {
+    return valid_record(r, i) && r->batch.has_quals() ? r->batch.qual(i) : nullptr;
+}
+
+BH_EXPORT int32_t bh_reader_format(const bh_reader *r) {
+    return r && r->reader ? r->reader->format() : 0;
+}
+
+BH_EXPORT const char *bh_reader_compression(const bh_reader *r) {
+    return compression_name(r && r->reader ? r->reader->compression() : Compression::none);
+}
+
+BH_EXPORT uint64_t bh_reader_bytes_read(const bh_reader *r) {
+    return r && r->reader ? r->reader->bytes_read() : 0;
+}
+
+BH_EXPORT const char *bh_reader_error(const bh_reader *r) {
+    return r ? r->err.message.c_str() : "no reader";
+}
+
+// -------------------------------------------------------------- summaries
+
+BH_EXPORT bh_stats *bh_stats_new(void) { return make_handle<bh_stats>(); }
+
+BH_EXPORT void bh_stats_free(bh_stats *s) { delete s; }
+
+BH_EXPORT int bh_stats_add(bh_stats *s, const bh_reader *r) {
+    if (!s || !r) return BH_ERR_ARGUMENT;
+    return guarded(s->err, r->label, [&] {
+        if (r->has_batch) add_batch(s->stats, r->batch, s->scratch);
+        return BH_OK;
+    });
+}
+
+BH_EXPORT uint64_t bh_stats_records(const bh_stats *s) { return s ? s->stats.records : 0; }
+
+BH_EXPORT const char *bh_stats_row(bh_stats *s) {
+    if (!s) return nullptr;
+    int rc = guarded(s->err, std::string(), [&] {
+        s->row = format_stats(s->stats);
+        return BH_OK;
+    });
+    return rc == BH_OK ? s->row.c_str() : nullptr;
+}
+
+BH_EXPORT const char *bh_stats_error(const bh_stats *s) {
+    return s ? s->err.message.c_str() : "no statistics";
+}
+
+// ---------------------------------------------------------------- mapping
+
+BH_EXPORT void bh_map_options_init(bh_map_options *opt) {
+    if (!opt) return;
+    MapSettings d;
+    *opt = bh_map_options{};
+    opt->size = sizeof *opt;
+    opt->k = d.k;
+    opt->w = d.w;
+    opt->max_occ = d.max_occ;
+    opt->max_hits = d.max_hits;
+    opt->min_score = d.min_score;
+    opt->threads = d.threads;
+    opt->sam = d.sam;
+    opt->raw_hits = d.raw_hits;
+    opt->cs = d.cs;
+    opt->md = d.md;
+    opt->secondaries = d.secondaries;
+    opt->secondary_ratio = d.secondary_ratio;
+}
+
+BH_EXPORT bh_mapper *bh_mapper_new(void) { return make_handle<bh_mapper>(); }
+
+BH_EXPORT void bh_mapper_free(bh_mapper *m) { delete m; }
+
+BH_EXPORT int bh_mapper_load(bh_mapper *m, const char *ref_path, const bh_map_options *opt) {
+    if (!m || !ref_path) return BH_ERR_ARGUMENT;
+    m->mapper.reset();
+    m->index.reset();
+    m->refs = RefTable{};
+    try {
+        m->ref_label = input_label(ref_path);
+    } catch (...) {
+        return BH_ERR_NOMEM;
+    }
+    return guarded(m->err, m->ref_label, [&] {
+        m->settings = map_settings(copy_options(opt, bh_map_options_init));
+        ReaderOptions ropt;
+        ropt.threads = resolve_threads(m->settings.threads);
+        m->refs = load_reference(ref_path, ropt);
+        m->index = build_index(m->refs, m->settings, m->ref_label);
+        m->mapper = std::make_unique<BatchMapper>(m->index.get(), m->refs, m->settings);
+        return BH_OK;
+    });
+}
+
+BH_EXPORT int bh_mapper_sam_header(bh_mapper *m, const char *command_line, const char **text,
+                                   size_t *len) {
+    if (!m || !text || !len) return BH_ERR_ARGUMENT;
+    return guarded(m->err, m->ref_label, [&] {
+        if (!m->mapper) throw ArgumentError("no reference loaded");
+        m->text = sam_header(m->refs, command_line ? command_line : "");
+        *text = m->text.data();
+        *len = m->text.size();
+        return BH_OK;
+    });
+}
+
+BH_EXPORT int bh_mapper_map(bh_mapper *m, const bh_reader *reads, const char **text,
+                            size_t *len) {
+    if (!m || !reads || !text || !len) return BH_ERR_ARGUMENT;
+    return guarded(m->err, reads->label, [&] {
+        if (!m->mapper) throw ArgumentError("no reference loaded");
+        m->text.clear();
+        if (reads->has_batch) m->mapper->map(reads->batch, reads->label, m->text);
+        *text = m->text.data();
+        *len = m->text.size();
+        return BH_OK;
+    });
+}
+
+BH_EXPORT int32_t bh_mapper_n_refs(const bh_mapper *m) { return m ? m->refs.size() : 0; }
+
+BH_EXPORT const char *bh_mapper_error(const bh_mapper *m) {
+    return m ? m->err.message.c_str() : "no mapper";
+}

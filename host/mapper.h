@@ -1,0 +1,93 @@
+// Mapping of reads batch by batch against a reference, and the text records
+// (PAF or SAM) of the result.
+#pragma once
+
+#include "format.h"
+#include "input.h"
+
+#include "engine.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bioeng {
+
+struct MapSettings {
+    int32_t k = 15;
+    int32_t w = 10;
+    int32_t max_occ = 500;
+    int32_t max_hits = 5;
+    double min_score = 40;
+    int32_t threads = 0; // mapping threads; 0 lets the library use every processor
+    bool sam = false;
+    bool raw_hits = false;        // print the library's hits unchanged
+    bool cs = false;              // PAF cs tag
+    bool md = false;              // SAM MD tag
+    bool secondaries = true;
+    double secondary_ratio = 0.8; // least chain score of a secondary, relative to the primary's
+};
+
+struct IndexDeleter {
+    void operator()(bio_index_t *idx) const { bio_index_free(idx); }
+};
+using IndexPtr = std::unique_ptr<bio_index_t, IndexDeleter>;
+
+// Builds the minimizer index of a loaded reference. Throws InputError
+// (naming `label`) when the library cannot reserve its memory.
+IndexPtr build_index(const RefTable &refs, const MapSettings &s, const std::string &label);
+
+// The records of one read: every hit the library reported for it, in its
+// order (the first is the primary), formatted as PAF lines, or as SAM
+// records with an unmapped record for a read without hits. This is the one
+// place where a read's library hits become output records.
+void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit_t *hits,
+                       int32_t n_hits, const char *cigar, const RefTable &refs, bool sam);
+
+// The records of one read from its re-aligned hits (realign.h): PAF lines,
+// or SAM records with an unmapped record when there is none. `oread` is
+// scratch for the read's two orientations.
+void emit_alignment_records(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
+                            const RefTable &refs, const MapSettings &s, std::vector<uint8_t> (&oread)[2]);
+
+// A read whose CIGAR did not fit its region in the batch, mapped again on
+// its own with room for any CIGAR. Mapping is deterministic, so the hits are
+// the same; only the CIGAR text is now complete.
+struct Remapped {
+    std::vector<bio_map_hit_t> hits;
+    std::vector<char> cigar;
+};
+
+// Maps the reads of one parsed batch and formats the result.
+class BatchMapper {
+public:
+    BatchMapper(const bio_index_t *idx, const RefTable &refs, const MapSettings &s)
+        : idx_(idx), refs_(refs), s_(s) {}
+
+    // Appends the records of every read of `batch` to `out`. Throws
+    // InputError (naming `label`) or std::bad_alloc.
+    void map(const RecordBatch &batch, const std::string &label, std::string &out);
+
+private:
+    void unpack(const RecordBatch &batch);
+    void layout_cigar_regions(int32_t n, const std::string &label);
+    void remap_cut_cigars(int32_t n);
+    void remap(int32_t i);
+    void format(const RecordBatch &batch, std::string &out);
+    void realign_and_format(const RecordBatch &batch, std::string &out);
+    ReadView read_view(const RecordBatch &batch, int32_t i) const;
+
+    const bio_index_t *idx_;
+    const RefTable &refs_;
+    const MapSettings &s_;
+    RawBuffer<uint8_t> seqs_;
+    RawBuffer<int64_t> seq_offs_;
+    RawBuffer<int64_t> cigar_offs_;
+    RawBuffer<char> cigar_;
+    RawBuffer<bio_map_hit_t> hits_;
+    RawBuffer<int32_t> n_hits_;
+    std::vector<std::pair<int32_t, Remapped>> remapped_;
+};
+
+} // namespace bioeng

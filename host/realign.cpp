@@ -1,0 +1,738 @@
+#include "realign.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <iterator>
+#include <new>
+#include <cstdio>
+
+namespace bioeng {
+
+namespace {
+
+// Scores of the library's mapper, used for the pieces and for AS/ms.
+constexpr int32_t MAP_MATCH = 2;
+constexpr int32_t MAP_MISMATCH = -1;
+constexpr int32_t MAP_GAP = -2;
+
+// Strict scores with which an end is rescored to decide where it stops.
+// Two unrelated sequences aligned under the mapper's lenient scores still
+// score positively per column (about 0.65 of the columns match), so those
+// scores cannot tell a real end from junk; under these they lose about 0.7
+// per column, while a read with 10% errors gains about 1.4.
+constexpr int32_t CLIP_MATCH = 2;
+constexpr int32_t CLIP_MISMATCH = -4;
+constexpr int32_t CLIP_GAP = -4;
+// An end stops once its running score has fallen this far below its peak.
+constexpr int32_t CLIP_DROP = 100;
+
+// Cut the chain into pieces of about this many reference (or read) bases.
+constexpr int64_t PIECE_SPAN = 500;
+// A change of the chain's diagonal larger than this between two anchors is
+// an indel; the piece between those two anchors is aligned on its own, so
+// that its wide band does not widen the neighbouring pieces.
+constexpr int64_t DIAGONAL_JUMP = 32;
+// Band of a piece: its length difference plus this.
+constexpr int32_t PIECE_BAND_SLACK = 32;
+// Read bases beyond the first or last anchor that an end may cover.
+constexpr int32_t END_MAX = 2000;
+
+// Chaining settings, as the library chains.
+constexpr int64_t CHAIN_MAX_DIST = 5000;
+constexpr int32_t CHAIN_MAX_LOOKBACK = 64;
+// A minimizer occurring more often than this in the read is a repeat there
+// and gives no anchors.
+constexpr size_t READ_MAX_OCC = 32;
+// The reference region searched for a hit's anchors: its window widened by
+// qlen / REGION_MARGIN_DIVISOR + REGION_MARGIN_MIN on both sides.
+constexpr int64_t REGION_MARGIN_DIVISOR = 8;
+constexpr int64_t REGION_MARGIN_MIN = 16;
+
+// Lowest score the 16-bit kernel holds (see fits_16_bits).
+constexpr int64_t I16_LOWEST = -16383;
+constexpr int64_t I16_HIGHEST = 32767;
+
+// Two parts of a read compete when their read intervals overlap by at least
+// this fraction of the shorter one.
+constexpr double COMPETE_OVERLAP = 0.5;
+constexpr int32_t MAPQ_MAX = 60;
+
+char decode_table_entry(int c) { return c < 4 ? "ACGT"[c] : 'N'; }
+
+struct DecodeTable {
+    char letters[32];
+    DecodeTable() {
+        for (int c = 0; c < 32; ++c) letters[c] = decode_table_entry(c);
+    }
+};
+const DecodeTable DECODE;
+
+
+struct Run {
+    char op;
+    int64_t len;
+};
+
+// Minimizer hashes are already well mixed; the multiplication spreads the
+// k-mer hashes of small k, which fill only the low bits.
+uint64_t table_slot(uint64_t hash) { return (hash * 0x9E3779B97F4A7C15ULL) >> 20; }
+
+bool is_match(uint8_t ref_code, uint8_t read_code) { return ref_code < 4 && ref_code == read_code; }
+
+// The read in one orientation, with its minimizers sorted by hash (then
+// position) and a table to find a hash's entries.
+struct ReadStrand {
+    bool ready = false;
+    std::vector<uint8_t> oread;
+    std::vector<Minimizer> mins;
+    // Open addressing over the distinct hashes of `mins`: a slot holds the
+    // index of the hash's first entry in `mins` plus 1, 0 when empty.
+    std::vector<uint32_t> table;
+    uint64_t mask = 0;
+};
+
+// The entries of `st.mins` with hash hv: [*first, *last).
+void find_hash(const ReadStrand &st, uint64_t hv, size_t &first, size_t &last) {
+    for (uint64_t slot = table_slot(hv) & st.mask; st.table[slot]; slot = (slot + 1) & st.mask) {
+        size_t i = st.table[slot] - 1;
+        if (st.mins[i].hash != hv) continue;
+        first = last = i;
+        while (last < st.mins.size() && st.mins[last].hash == hv) ++last;
+        return;
+    }
+    first = last = 0;
+}
+
+} // namespace
+
+struct Realigner::Scratch {
+    ReadStrand strands[2];
+    std::vector<std::vector<Anchor>> paths; // chain of each hit
+    std::vector<uint64_t> hash;
+    std::vector<int64_t> pos;
+    std::vector<uint8_t> strand;
+    std::vector<Anchor> anchors;
+    std::vector<int64_t> ax, ay, chain_start;
+    std::vector<double> f;
+    std::vector<int32_t> prev;
+    std::vector<Anchor> cuts;
+    std::vector<char> out_a, out_b;
+    std::vector<char> ops, end_ops, end_cols;
+    std::vector<uint8_t> rev_ref, rev_read;
+    std::vector<Run> runs_in, runs_out;
+};
+
+Realigner::Realigner(const RefSeqs &ref, const RealignOptions &opt)
+    : ref_(ref), opt_(opt), s_(new Scratch) {}
+
+Realigner::~Realigner() { delete s_; }
+
+void oriented_read(const uint8_t *read, int32_t qlen, int32_t strand, std::vector<uint8_t> &out) {
+    out.resize(size_t(qlen));
+    if (strand == 0) {
+        for (int32_t i = 0; i < qlen; ++i) out[size_t(i)] = read[i] < 4 ? read[i] : 4;
+    } else {
+        for (int32_t i = 0; i < qlen; ++i) {
+            uint8_t c = read[qlen - 1 - i];
+            out[size_t(i)] = c < 4 ? uint8_t(3 - c) : 4;
+        }
+    }
+}
+
+namespace {
+
+// Minimizers of seq[0, len) into the three arrays; returns the count.
+int64_t minimizers(const uint8_t *seq, int64_t len, int32_t k, int32_t w, std::vector<uint64_t> &hash,
+                   std::vector<int64_t> &pos, std::vector<uint8_t> &strand) {
+    if (len < k) return 0;
+    size_t cap = size_t(len - k + 1);
+    hash.resize(cap);
+    pos.resize(cap);
+    strand.resize(cap);
+    int64_t n = bio_minimizers(seq, len, k, w, hash.data(), pos.data(), strand.data());
+    if (n < 0) throw std::bad_alloc();
+    return n;
+}
+
+struct Scores {
+    int32_t match, mismatch, gap;
+};
+constexpr Scores MAP_SCORES{MAP_MATCH, MAP_MISMATCH, MAP_GAP};
+constexpr Scores CLIP_SCORES{CLIP_MATCH, CLIP_MISMATCH, CLIP_GAP};
+
+// nw_banded_diag_simd takes 16-bit lanes whenever both lengths are 12000 or
+// less, whatever the scores. A reachable cell (i, j) scores at least
+// -c x max(i, j), c the larger penalty (diagonal columns, then gap columns;
+// the band's border cells likewise), at most match x min(i, j), and every
+// candidate lies one column score beyond a reachable cell; when that can
+// leave the 16-bit range, the scalar nw_banded_diag (32-bit) is used.
+bool fits_16_bits(int32_t la, int32_t lb, const Scores &sc) {
+    int64_t longest = std::max(la, lb);
+    int64_t penalty = std::max(-int64_t(sc.mismatch), -int64_t(sc.gap));
+    return -penalty * (longest + 1) >= I16_LOWEST && int64_t(sc.match) * (longest + 1) <= I16_HIGHEST;
+}
+
+// Whether the gapless alignment of two sequences of equal length n is the
+// best global one: it scores n x match less (match - mismatch) per
+// mismatching column; any alignment with gaps has at least two gap columns
+// (as many insertions as deletions) and so at most n - 1 diagonal columns,
+// scoring at most (n - 1) x match + 2 x gap. Most pieces of accurate reads
+// are exact, and this spares the kernel for them.
+bool gapless_is_optimal(const uint8_t *ref, const uint8_t *qry, int32_t n, const Scores &sc) {
+    int64_t best_gapped = int64_t(n - 1) * sc.match + 2 * int64_t(sc.gap);
+    int64_t cost = 0, limit = int64_t(n) * sc.match - best_gapped; // gapless must lose less than this
+    for (int32_t i = 0; i < n; ++i) {
+        if (ref[i] != qry[i]) {
+            cost += sc.match - sc.mismatch;
+            if (cost >= limit) return false;
+        }
+    }
+    return true;
+}
+
+// Global banded alignment of ref[0, rl) with qry[0, ql); appends the
+// columns ('M', 'I' read base only, 'D' reference base only) to ops. The
+// shorter sequence goes first, since the kernel's traceback grows with the
+// first sequence times the band. Band = length difference + slack.
+void align_global(const uint8_t *ref, int32_t rl, const uint8_t *qry, int32_t ql, const Scores &sc,
+                  std::vector<char> &out_a, std::vector<char> &out_b, std::vector<char> &ops) {
+    if (rl == 0 || ql == 0) {
+        ops.insert(ops.end(), size_t(rl), 'D');
+        ops.insert(ops.end(), size_t(ql), 'I');
+        return;
+    }
+    if (rl == ql && gapless_is_optimal(ref, qry, rl, sc)) {
+        ops.insert(ops.end(), size_t(rl), 'M');
+        return;
+    }
+    bool ref_first = rl <= ql;
+    const uint8_t *a = ref_first ? ref : qry;
+    const uint8_t *b = ref_first ? qry : ref;
+    int32_t la = ref_first ? rl : ql, lb = ref_first ? ql : rl;
+    int32_t band = std::abs(rl - ql) + PIECE_BAND_SLACK;
+    size_t cap = size_t(la) + size_t(lb) + 1;
+    if (out_a.size() < cap) {
+        out_a.resize(cap);
+        out_b.resize(cap);
+    }
+    int32_t score = 0, nm = 0, nx = 0, ng = 0;
+    auto kernel = fits_16_bits(la, lb, sc) ? nw_banded_diag_simd : nw_banded_diag;
+    int32_t cols = kernel(a, la, b, lb, DECODE.letters, sc.match, sc.mismatch, sc.gap, band, out_a.data(),
+                          out_b.data(), &score, &nm, &nx, &ng);
+    if (cols < 0) throw std::bad_alloc();
+    const char *ref_row = ref_first ? out_a.data() : out_b.data();
+    const char *read_row = ref_first ? out_b.data() : out_a.data();
+    for (int32_t c = 0; c < cols; ++c)
+        ops.push_back(ref_row[c] == '-' ? 'I' : read_row[c] == '-' ? 'D' : 'M');
+}
+
+// The clipping rule for a read end. The read end and the reference next to
+// it (a little longer than the read end) come far end first: qry[0, ql) and
+// ref[0, rl), the anchor just past their last bases (a right end is passed
+// reversed). The two are aligned end to end with the strict scores (match
+// +2, mismatch -4, gap column -4), under which junk costs about as much in
+// any arrangement, so the real part next to the anchor stays on its
+// diagonal; the kernel puts tied gaps first, here at the far end, where the
+// surplus reference goes. Then the alignment is walked from the anchor
+// outwards with the same scores: it keeps the columns up to the highest
+// running score (the first point reaching it, so it always ends on a match;
+// nothing when no point scores above zero), and the walk stops once the
+// score has fallen CLIP_DROP below that peak. Everything of the read beyond
+// the kept columns is clipped. `ops` gets the kept columns, listed from the
+// anchor outwards.
+void extend_end(const uint8_t *ref, int32_t rl, const uint8_t *qry, int32_t ql, std::vector<char> &out_a,
+                std::vector<char> &out_b, std::vector<char> &cols, std::vector<char> &ops) {
+    ops.clear();
+    if (rl == 0 || ql == 0) return;
+    if (rl >= ql && std::equal(qry, qry + ql, ref + (rl - ql), is_match)) {
+        // The read end matches base for base: nothing can score higher.
+        ops.assign(size_t(ql), 'M');
+        return;
+    }
+    cols.clear();
+    align_global(ref, rl, qry, ql, CLIP_SCORES, out_a, out_b, cols);
+    int64_t run = 0, peak = 0;
+    size_t keep = 0;
+    int64_t i = rl, j = ql;
+    for (size_t c = 0; c < cols.size(); ++c) {
+        char op = cols[cols.size() - 1 - c];
+        ops.push_back(op);
+        if (op == 'M') run += is_match(ref[--i], qry[--j]) ? CLIP_MATCH : CLIP_MISMATCH;
+        else run += CLIP_GAP, op == 'D' ? --i : --j;
+        if (run > peak) {
+            peak = run;
+            keep = c + 1;
+        } else if (run < peak - CLIP_DROP) {
+            break;
+        }
+    }
+    ops.resize(keep);
+}
+
+// Under a linear gap score a gap split in two by a few matching columns
+// scores the same as one whole gap, and the kernel's tie order (diagonal
+// first) picks the split form: a clean 30-base deletion comes out as
+// 10D1M20D and the like. This pass joins two gap runs of one kind that only
+// matching columns separate, moving one of them next to the other, whenever
+// the moved columns then mismatch no more often than before (a gap of one
+// event is what happened; it is also how others report it). `ops` aligns
+// ref[0, ...) with qry[0, ...).
+constexpr int32_t JOIN_MAX_SEPARATION = 64;
+
+int64_t count_mismatches(const uint8_t *ref, const uint8_t *qry, int64_t n) {
+    int64_t x = 0;
+    for (int64_t c = 0; c < n; ++c) x += !is_match(ref[c], qry[c]);
+    return x;
+}
+
+// Appends a run, merging it with the last one when they are of one kind.
+void push_run(std::vector<Run> &runs, Run x) {
+    if (x.len == 0) return;
+    if (!runs.empty() && runs.back().op == x.op) runs.back().len += x.len;
+    else runs.push_back(x);
+}
+
+int64_t ref_len(const Run &x) { return x.op == 'I' ? 0 : x.len; }
+int64_t read_len(const Run &x) { return x.op == 'D' ? 0 : x.len; }
+
+void join_split_gaps(std::vector<char> &ops, const uint8_t *ref, const uint8_t *qry, std::vector<Run> &in,
+                     std::vector<Run> &out) {
+    in.clear();
+    for (char op : ops) push_run(in, Run{op, 1});
+    out.clear();
+    bool changed = false;
+    int64_t i = 0, j = 0; // reference and read bases covered by `out`
+    for (const Run &g2 : in) {
+        size_t n = out.size();
+        if (g2.op != 'M' && n >= 2 && out[n - 1].op == 'M' && out[n - 2].op == g2.op &&
+            out[n - 1].len <= JOIN_MAX_SEPARATION) {
+            bool del = g2.op == 'D';
+            int64_t a = out[n - 2].len, b = out[n - 1].len, c = g2.len;
+            // Where the first gap starts.
+            int64_t i0 = i - b - (del ? a : 0), j0 = j - b - (del ? 0 : a);
+            int64_t before = del ? count_mismatches(ref + i0 + a, qry + j0, b)
+                                 : count_mismatches(ref + i0, qry + j0 + a, b);
+            int64_t gap_first = del ? count_mismatches(ref + i0 + a + c, qry + j0, b)
+                                    : count_mismatches(ref + i0, qry + j0 + a + c, b);
+            int64_t gap_last = count_mismatches(ref + i0, qry + j0, b);
+            if (std::min(gap_first, gap_last) <= before) {
+                changed = true;
+                out.resize(n - 2);
+                if (gap_first <= gap_last) {
+                    push_run(out, Run{g2.op, a + c});
+                    push_run(out, Run{'M', b});
+                } else {
+                    push_run(out, Run{'M', b});
+                    push_run(out, Run{g2.op, a + c});
+                }
+                if (del) i += c;
+                else j += c;
+                continue;
+            }
+        }
+        push_run(out, g2);
+        i += ref_len(g2);
+        j += read_len(g2);
+    }
+    if (!changed) return;
+    ops.clear();
+    for (const Run &x : out) ops.insert(ops.end(), size_t(x.len), x.op);
+}
+
+int64_t ref_bases(const char *ops, size_t n) {
+    int64_t r = 0;
+    for (size_t c = 0; c < n; ++c) r += ops[c] != 'I';
+    return r;
+}
+
+int64_t read_bases(const char *ops, size_t n) {
+    int64_t q = 0;
+    for (size_t c = 0; c < n; ++c) q += ops[c] != 'D';
+    return q;
+}
+
+// Column counts, scores and CIGAR of the alignment `ops` of the oriented
+// read from oq against the reference from rs (concatenated coordinates).
+void describe(const std::vector<char> &ops, const uint8_t *ref, const uint8_t *oread, Alignment &a) {
+    a.cigar.clear();
+    int64_t i = 0, j = 0;
+    int64_t run_best = 0, run = 0;
+    char last = 0;
+    for (char op : ops) {
+        int32_t s;
+        if (op == 'M') {
+            uint8_t r = ref[i++], q = oread[j++];
+            if (r >= 4 || q >= 4) ++a.ambiguous;
+            if (is_match(r, q)) ++a.matches;
+            else ++a.mismatches;
+            s = r == q ? MAP_MATCH : MAP_MISMATCH;
+        } else {
+            if (op == 'I') ++a.ins, ++j;
+            else ++a.del, ++i;
+            if (op != last) ++a.gap_runs;
+            s = MAP_GAP;
+        }
+        a.score += s;
+        run = std::max<int64_t>(0, run) + s;
+        run_best = std::max(run_best, run);
+        if (op == last) ++a.cigar.back().len;
+        else a.cigar.push_back(CigarRun{1, op});
+        last = op;
+    }
+    a.max_segment = int32_t(run_best);
+    a.block_len = int32_t(ops.size());
+    a.nm = a.mismatches + a.ins + a.del;
+    int64_t events = int64_t(a.matches) + a.mismatches + a.gap_runs;
+    a.divergence = events ? double(a.mismatches + a.gap_runs) / double(events) : 0.0;
+}
+
+int32_t mapq_of(double s1, double s2) {
+    if (s1 <= 0) return 0;
+    double q = std::nearbyint(MAPQ_MAX * (1.0 - s2 / s1));
+    return int32_t(std::clamp(q, 0.0, double(MAPQ_MAX)));
+}
+
+int64_t overlap(int64_t a0, int64_t a1, int64_t b0, int64_t b1) {
+    return std::max<int64_t>(0, std::min(a1, b1) - std::max(a0, b0));
+}
+
+bool compete(const Alignment &a, const Alignment &b) {
+    int64_t shorter = std::min(a.query_end - a.query_start, b.query_end - b.query_start);
+    return shorter > 0 && double(overlap(a.query_start, a.query_end, b.query_start, b.query_end)) >=
+                              COMPETE_OVERLAP * double(shorter);
+}
+
+bool same_place(const Alignment &a, const Alignment &b) {
+    if (a.ref_id != b.ref_id || a.strand != b.strand) return false;
+    int64_t shorter = std::min(a.ref_end - a.ref_start, b.ref_end - b.ref_start);
+    return shorter > 0 &&
+           double(overlap(a.ref_start, a.ref_end, b.ref_start, b.ref_end)) > 0.5 * double(shorter);
+}
+
+// Primary first, then supplementary parts, then secondary hits; mapping
+// qualities as described in realign.h.
+void classify(std::vector<Alignment> &alns, const RealignOptions &opt) {
+    if (alns.empty()) return;
+    std::vector<Alignment> kept;
+    for (Alignment &a : alns) {
+        bool duplicate = false;
+        for (const Alignment &k : kept) duplicate |= same_place(a, k);
+        if (!duplicate) kept.push_back(std::move(a));
+    }
+    for (Alignment &a : kept) {
+        a.s2 = 0;
+        for (const Alignment &b : kept)
+            if (&a != &b && compete(a, b)) a.s2 = std::max(a.s2, b.s1);
+    }
+    std::vector<Alignment> parts, secondary;
+    for (Alignment &a : kept) {
+        const Alignment *rival = nullptr;
+        for (const Alignment &p : parts)
+            if (compete(a, p) && (!rival || p.s1 > rival->s1)) rival = &p;
+        if (!rival) {
+            a.kind = parts.empty() ? AlnKind::primary : AlnKind::supplementary;
+            a.mapq = mapq_of(a.s1, a.s2);
+            parts.push_back(std::move(a));
+        } else if (opt.secondaries && a.s1 >= opt.secondary_ratio * rival->s1) {
+            a.kind = AlnKind::secondary;
+            a.mapq = 0;
+            secondary.push_back(std::move(a));
+        }
+    }
+    alns = std::move(parts);
+    for (Alignment &a : secondary) alns.push_back(std::move(a));
+}
+
+} // namespace
+
+// The read, in one orientation, with its minimizers sorted by hash (then
+// position), computed once per read and strand.
+void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand) {
+    Scratch &s = *s_;
+    ReadStrand &st = s.strands[strand];
+    if (st.ready) return;
+    oriented_read(read, qlen, strand, st.oread);
+    int64_t n = minimizers(st.oread.data(), qlen, opt_.k, opt_.w, s.hash, s.pos, s.strand);
+    st.mins.resize(size_t(n));
+    for (int64_t i = 0; i < n; ++i)
+        st.mins[size_t(i)] = Minimizer{s.hash[size_t(i)], s.pos[size_t(i)], s.strand[size_t(i)]};
+    std::sort(st.mins.begin(), st.mins.end(), [](const Minimizer &a, const Minimizer &b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.pos < b.pos;
+    });
+    size_t cap = 16;
+    while (cap < 2 * st.mins.size()) cap *= 2;
+    st.table.assign(cap, 0);
+    st.mask = cap - 1;
+    for (size_t i = 0; i < st.mins.size(); ++i) {
+        if (i > 0 && st.mins[i].hash == st.mins[i - 1].hash) continue;
+        uint64_t slot = table_slot(st.mins[i].hash) & st.mask;
+        while (st.table[slot]) slot = (slot + 1) & st.mask;
+        st.table[slot] = uint32_t(i + 1);
+    }
+    st.ready = true;
+}
+
+
+// Anchors of the read (in the hit's orientation) in a reference region
+// around the hit, and their best chain, into `path`. False when there is no
+// chain of two anchors or more.
+bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<Anchor> &path, double &score) {
+    Scratch &s = *s_;
+    const int32_t k = opt_.k;
+    const ReadStrand &st = s.strands[hit.strand];
+    // The hit's window widened on both sides, so that it holds the read's
+    // true span even after large net deletions.
+    int64_t cstart = ref_.offsets[hit.ref_id];
+    int64_t cend = cstart + ref_.lengths[hit.ref_id];
+    int64_t margin = int64_t(qlen) / REGION_MARGIN_DIVISOR + REGION_MARGIN_MIN;
+    int64_t rs = std::max(cstart, hit.ref_start - margin);
+    int64_t re = std::min(cend, hit.ref_end + margin);
+    if (re - rs < k) return false;
+
+    // Equal hashes taken on equal strands (the read is already in the hit's
+    // orientation). Region minimizers come by position and each one's read
+    // matches by position, so the anchors come out sorted by (x, y).
+    int64_t ng = minimizers(ref_.codes + rs, re - rs, k, opt_.w, s.hash, s.pos, s.strand);
+    s.anchors.clear();
+    for (int64_t i = 0; i < ng; ++i) {
+        size_t lo, hi;
+        find_hash(st, s.hash[size_t(i)], lo, hi);
+        if (hi - lo > READ_MAX_OCC) continue;
+        for (size_t m = lo; m < hi; ++m)
+            if (st.mins[m].strand == s.strand[size_t(i)])
+                s.anchors.push_back(Anchor{rs + s.pos[size_t(i)], st.mins[m].pos});
+    }
+    if (s.anchors.size() < 2 || s.anchors.size() > size_t(INT32_MAX)) return false;
+
+    size_t na = s.anchors.size();
+    s.ax.resize(na);
+    s.ay.resize(na);
+    s.f.resize(na);
+    s.prev.resize(na);
+    for (size_t i = 0; i < na; ++i) s.ax[i] = s.anchors[i].x, s.ay[i] = s.anchors[i].y;
+    bio_chain_dp(s.ax.data(), s.ay.data(), int32_t(na), k, CHAIN_MAX_DIST, CHAIN_MAX_LOOKBACK, 0.01 * k,
+                 s.f.data(), s.prev.data());
+    // The best chain that overlaps the hit's own window: the region may also
+    // hold another copy of a repeat, which is another hit's business.
+    s.chain_start.resize(na);
+    size_t best = na;
+    for (size_t i = 0; i < na; ++i) {
+        int32_t p = s.prev[i];
+        s.chain_start[i] = p < 0 ? s.ax[i] : s.chain_start[size_t(p)];
+        bool overlaps = s.chain_start[i] < hit.ref_end && s.ax[i] + k > hit.ref_start;
+        if (overlaps && (best == na || s.f[i] > s.f[best])) best = i;
+    }
+    if (best == na) return false;
+    path.clear();
+    for (int64_t i = int64_t(best); i >= 0; i = s.prev[size_t(i)]) path.push_back(s.anchors[size_t(i)]);
+    std::reverse(path.begin(), path.end());
+    score = s.f[best];
+    return path.size() >= 2;
+}
+
+// Aligns the read along a chain: cut into pieces at anchors, ends extended
+// and clipped; fills the alignment's columns, counts and spans.
+void Realigner::align_chain(const std::vector<Anchor> &path, int32_t qlen, Alignment &a) {
+    Scratch &s = *s_;
+    const uint8_t *oread = s.strands[a.strand].oread.data();
+    int64_t cstart = ref_.offsets[a.ref_id];
+    int64_t cend = cstart + ref_.lengths[a.ref_id];
+
+    // Cut points.
+    s.cuts.clear();
+    s.cuts.push_back(path.front());
+    for (size_t i = 1; i < path.size(); ++i) {
+        const Anchor &an = path[i], &p = path[i - 1], &last = s.cuts.back();
+        if (std::abs((an.x - an.y) - (p.x - p.y)) > DIAGONAL_JUMP) {
+            if (p.x != last.x) s.cuts.push_back(p);
+            s.cuts.push_back(an);
+        } else if (an.x - last.x >= PIECE_SPAN || an.y - last.y >= PIECE_SPAN || i + 1 == path.size()) {
+            s.cuts.push_back(an);
+        }
+    }
+    const Anchor first = s.cuts.front(), last = s.cuts.back();
+
+    // Left end, from the first anchor backwards.
+    int64_t lq = std::min<int64_t>(first.y, END_MAX);
+    int64_t lr = std::min<int64_t>(first.x - cstart, lq + lq / 16 + 8);
+    extend_end(ref_.codes + first.x - lr, int32_t(lr), oread + first.y - lq, int32_t(lq), s.out_a, s.out_b,
+               s.end_cols, s.end_ops);
+    int64_t ref0 = first.x - ref_bases(s.end_ops.data(), s.end_ops.size());
+    int64_t q0 = first.y - read_bases(s.end_ops.data(), s.end_ops.size());
+    s.ops.assign(s.end_ops.rbegin(), s.end_ops.rend());
+
+    // Middle pieces.
+    for (size_t c = 0; c + 1 < s.cuts.size(); ++c) {
+        const Anchor &p = s.cuts[c], &q = s.cuts[c + 1];
+        align_global(ref_.codes + p.x, int32_t(q.x - p.x), oread + p.y, int32_t(q.y - p.y), MAP_SCORES, s.out_a,
+                     s.out_b, s.ops);
+    }
+
+    // Right end, from the last anchor onwards (reversed, far end first).
+    int64_t rq = std::min<int64_t>(qlen - last.y, END_MAX);
+    int64_t rr = std::min<int64_t>(cend - last.x, rq + rq / 16 + 8);
+    s.rev_ref.assign(std::reverse_iterator<const uint8_t *>(ref_.codes + last.x + rr),
+                     std::reverse_iterator<const uint8_t *>(ref_.codes + last.x));
+    s.rev_read.assign(std::reverse_iterator<const uint8_t *>(oread + last.y + rq),
+                      std::reverse_iterator<const uint8_t *>(oread + last.y));
+    extend_end(s.rev_ref.data(), int32_t(rr), s.rev_read.data(), int32_t(rq), s.out_a, s.out_b, s.end_cols,
+               s.end_ops);
+    s.ops.insert(s.ops.end(), s.end_ops.begin(), s.end_ops.end());
+
+    join_split_gaps(s.ops, ref_.codes + ref0, oread + q0, s.runs_in, s.runs_out);
+    describe(s.ops, ref_.codes + ref0, oread + q0, a);
+    int64_t q1 = q0 + read_bases(s.ops.data(), s.ops.size());
+    a.ref_start = ref0 - cstart;
+    a.ref_end = a.ref_start + ref_bases(s.ops.data(), s.ops.size());
+    a.query_start = int32_t(a.strand == 0 ? q0 : qlen - q1);
+    a.query_end = int32_t(a.strand == 0 ? q1 : qlen - q0);
+}
+
+void Realigner::align_read(const uint8_t *read, int32_t qlen, const bio_map_hit_t *hits, int32_t n_hits,
+                           std::vector<Alignment> &out) {
+    out.clear();
+    Scratch &s = *s_;
+    s.strands[0].ready = s.strands[1].ready = false;
+    if (size_t(n_hits) > s.paths.size()) s.paths.resize(size_t(n_hits));
+    // First the chains: which part of the read each hit covers decides
+    // whether it is a part, a secondary hit worth aligning, or nothing.
+    for (int32_t h = 0; h < n_hits; ++h) {
+        const bio_map_hit_t &hit = hits[h];
+        prepare_strand(read, qlen, hit.strand);
+        std::vector<Anchor> &path = s.paths[size_t(h)];
+        double score = 0;
+        if (!chain_hit(hit, qlen, path, score)) continue;
+        Alignment a;
+        a.ref_id = hit.ref_id;
+        a.strand = hit.strand;
+        int64_t cstart = ref_.offsets[hit.ref_id];
+        a.ref_start = path.front().x - cstart;
+        a.ref_end = path.back().x + opt_.k - cstart;
+        int64_t y0 = path.front().y, y1 = path.back().y + opt_.k;
+        a.query_start = int32_t(hit.strand == 0 ? y0 : qlen - y1);
+        a.query_end = int32_t(hit.strand == 0 ? y1 : qlen - y0);
+        a.n_anchors = int32_t(path.size());
+        a.s1 = hit.chain_score;
+        a.hit_index = h;
+        a.read_len = qlen;
+        out.push_back(std::move(a));
+    }
+    classify(out, opt_);
+    for (Alignment &a : out) align_chain(s.paths[size_t(a.hit_index)], qlen, a);
+}
+
+int32_t clip_head(const Alignment &a) {
+    return a.strand == 0 ? a.query_start : a.read_len - a.query_end;
+}
+
+int32_t clip_tail(const Alignment &a) {
+    return a.strand == 0 ? a.read_len - a.query_end : a.query_start;
+}
+
+namespace {
+
+void append_number(std::string &out, int64_t v) { out += std::to_string(v); }
+
+char lower_letter(uint8_t code) { return code < 4 ? "acgt"[code] : 'n'; }
+char upper_letter(uint8_t code) { return code < 4 ? "ACGT"[code] : 'N'; }
+
+// Walks the columns of `a` with the reference and oriented read bases they
+// pair: visit(op, ref code or 0, read code or 0) per column.
+template <class Visit>
+void walk_columns(const Alignment &a, const uint8_t *ref, const uint8_t *oread, Visit visit) {
+    const uint8_t *r = ref + a.ref_start;
+    const uint8_t *q = oread + clip_head(a);
+    for (const CigarRun &run : a.cigar)
+        for (int32_t c = 0; c < run.len; ++c) {
+            if (run.op == 'M') visit('M', *r++, *q++);
+            else if (run.op == 'I') visit('I', uint8_t(0), *q++);
+            else visit('D', *r++, uint8_t(0));
+        }
+}
+
+} // namespace
+
+void append_cigar(std::string &out, const std::vector<CigarRun> &cigar) {
+    for (const CigarRun &r : cigar) {
+        append_number(out, r.len);
+        out.push_back(r.op);
+    }
+}
+
+void append_clipped_cigar(std::string &out, const Alignment &a) {
+    int32_t head = clip_head(a), tail = clip_tail(a);
+    if (head > 0) append_number(out, head), out.push_back('S');
+    append_cigar(out, a.cigar);
+    if (tail > 0) append_number(out, tail), out.push_back('S');
+}
+
+void append_cs(std::string &out, const Alignment &a, const uint8_t *ref, const uint8_t *oread) {
+    int64_t same = 0;
+    char open = 0; // the gap kind whose bases are being listed
+    walk_columns(a, ref, oread, [&](char op, uint8_t r, uint8_t q) {
+        if (op == 'M' && is_match(r, q)) {
+            ++same;
+            open = 0;
+            return;
+        }
+        if (same) out.push_back(':'), append_number(out, same), same = 0;
+        if (op == 'M') {
+            out.push_back('*'), out.push_back(lower_letter(r)), out.push_back(lower_letter(q));
+            open = 0;
+        } else {
+            if (open != op) out.push_back(op == 'I' ? '+' : '-');
+            out.push_back(lower_letter(op == 'I' ? q : r));
+            open = op;
+        }
+    });
+    if (same) out.push_back(':'), append_number(out, same);
+}
+
+void append_md(std::string &out, const Alignment &a, const uint8_t *ref, const uint8_t *oread) {
+    int64_t same = 0;
+    bool in_del = false;
+    walk_columns(a, ref, oread, [&](char op, uint8_t r, uint8_t q) {
+        if (op == 'I') { // an insertion does not end a match run, but a deletion after it starts anew
+            in_del = false;
+            return;
+        }
+        if (op == 'M') {
+            in_del = false;
+            if (is_match(r, q)) {
+                ++same;
+            } else {
+                append_number(out, same), same = 0;
+                out.push_back(upper_letter(r));
+            }
+            return;
+        }
+        if (!in_del) append_number(out, same), same = 0, out.push_back('^');
+        out.push_back(upper_letter(r));
+        in_del = true;
+    });
+    append_number(out, same);
+}
+
+void append_sa(std::string &out, const std::vector<Alignment> &parts, size_t self,
+               const std::vector<std::string> &ref_names) {
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const Alignment &p = parts[i];
+        if (i == self || p.kind == AlnKind::secondary) continue;
+        out.append(ref_names[size_t(p.ref_id)]);
+        out.push_back(',');
+        append_number(out, p.ref_start + 1);
+        out.push_back(',');
+        out.push_back(p.strand ? '-' : '+');
+        out.push_back(',');
+        append_clipped_cigar(out, p);
+        out.push_back(',');
+        append_number(out, p.mapq);
+        out.push_back(',');
+        append_number(out, p.nm);
+        out.push_back(';');
+    }
+}
+
+} // namespace bioeng
