@@ -496,20 +496,12 @@ std::int32_t parse_two_passes(const Settings &settings, const Tables &tables, in
     return result;
 }
 
-std::int64_t min_text_per_thread = MIN_TEXT_PER_THREAD;
-
 }  // namespace
 
 int parse_threads(int n_chunks, std::int64_t text_len) {
-    const std::int64_t by_size = std::max<std::int64_t>(text_len / min_text_per_thread, 1);
+    const std::int64_t by_size = std::max<std::int64_t>(text_len / min_text_per_thread(), 1);
     return static_cast<int>(std::min<std::int64_t>(n_chunks, by_size));
 }
-
-#ifdef ENGINE_TESTING
-void testing::set_min_text_per_thread(std::int64_t bytes) {
-    min_text_per_thread = bytes > 0 ? bytes : MIN_TEXT_PER_THREAD;
-}
-#endif
 
 }  // namespace engine
 

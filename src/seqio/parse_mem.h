@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "core/tuning.h"
+
 namespace engine {
 
 inline constexpr int MAX_CHUNKS = 64;
@@ -15,24 +17,11 @@ inline constexpr int MAX_CHUNKS = 64;
 // the threads take as they become free.
 inline constexpr int SLICES_PER_CHUNK = 32;
 inline constexpr int MAX_SLICES = MAX_CHUNKS * SLICES_PER_CHUNK;
-// Least text per thread of the parallel region: a region costs the wake-up
-// of its threads and, on a busy machine, waits of a scheduler time slice at
-// each of its barriers, which outweighs parsing a few megabytes on one
-// thread. The chunks stay as many as the workers asked for (they decide the
-// records of mis-framed FASTQ); fewer threads just take more slices each.
-inline constexpr std::int64_t MIN_TEXT_PER_THREAD = std::int64_t{8} << 20;
-
-// Threads that parse n_chunks chunks of a text: one per MIN_TEXT_PER_THREAD
-// bytes, at least one and at most n_chunks.
+// Threads that parse n_chunks chunks of a text: one per
+// min_text_per_thread() bytes (core/tuning.h), at least one and at most
+// n_chunks. The chunks stay as many as the workers asked for (they decide
+// the records of mis-framed FASTQ); fewer threads just take more slices each.
 int parse_threads(int n_chunks, std::int64_t text_len);
-
-#ifdef ENGINE_TESTING
-namespace testing {
-// Replaces MIN_TEXT_PER_THREAD (0 restores it), so that small texts can be
-// parsed by many threads.
-void set_min_text_per_thread(std::int64_t bytes);
-}  // namespace testing
-#endif
 
 // First record start after `from` (see chunk_bounds), or text_len.
 std::int64_t next_record_start(const char *text, std::int64_t text_len, std::int64_t from,
