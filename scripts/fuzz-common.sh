@@ -4,17 +4,17 @@
 # Settings per target:
 #  - tool_input reads compressed files; -max_len reaches past two BGZF blocks
 #    (2 x 65,536 bytes plus headers), where block-boundary faults live.
-#  - parse_mem, reader and map open OpenMP regions. The fuzz process has 2
-#    threads by default and waits passively, so that idle workers do not
-#    spin against the fuzzing loop on a small machine (parse_mem still
-#    splits its text into up to 8 chunks: it asks for them itself).
+#  - parse_mem and map open OpenMP regions. The fuzz process has 2 threads
+#    by default (OMP_NUM_THREADS overrides) and waits passively, so that
+#    idle workers neither spin against the fuzzing loop nor each input
+#    waits for many sleeping workers on a small machine.
 #  - -len_control=0: inputs may grow at once, reaching several KiB within a
 #    minute or two instead of hours (the default grows the limit only every
 #    few thousand runs without new coverage, and these targets run at tens
 #    to hundreds of inputs a second). The mapping and alignment targets,
 #    whose cost grows with the input, stop at 16 KiB.
 #  - OpenMP's runtime keeps thread state it never frees; fuzz-lsan.supp
-#    silences exactly that report at exit.
+#    silences a leak report naming it (libomp) and nothing else.
 
 FUZZ_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 FUZZ_BUILD=${BUILD_DIR:-$FUZZ_ROOT/build-fuzz}
