@@ -10,8 +10,9 @@
  *    -1 when working memory cannot be reserved or a required handle is
  *    null; -2 when a caller's buffer is too small for a record (readers).
  *  - The library keeps no global state, prints nothing and creates no
- *    threads of its own. Only bio_parse_mem_parallel and bio_map_batch open
- *    an OpenMP parallel region; every other routine is re-entrant.
+ *    threads of its own. bio_parse_mem_parallel, bio_map_batch and
+ *    bio_index_build open OpenMP parallel regions; every other routine is
+ *    re-entrant.
  *  - All output goes into caller-provided buffers. Arguments are not
  *    validated beyond what each function documents.
  *  - Positions are 0-based, ranges half-open.
@@ -238,8 +239,10 @@ typedef struct bio_index_t bio_index_t;
  * ref_offsets/ref_lengths describe them, n_refs entries each). Hashes that
  * occur more than max_occ times are dropped (max_occ <= 0: no limit). All
  * inputs are copied. Returns null when memory cannot be reserved or k is
- * outside 1..32 or w < 1. The built index is read-only: any number of
- * threads may map against it at once. */
+ * outside 1..32 or w < 1. The build runs on the calling thread's OpenMP
+ * team (omp_get_max_threads() threads) and gives the same index for any
+ * thread count. The built index is read-only: any number of threads may map
+ * against it at once. */
 bio_index_t *bio_index_build(const uint8_t *ref, int64_t ref_len, int32_t k, int32_t w,
                              int32_t max_occ, const int64_t *ref_offsets,
                              const int64_t *ref_lengths, int32_t n_refs);
