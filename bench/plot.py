@@ -6,8 +6,8 @@
 FIGURES.tsv rows: panel, label, value (tab-separated). Each panel becomes
 one horizontal bar chart (three to a row); bars whose label ends in "(peer)" are drawn grey,
 the library's own in blue, each with its value and, for the library's own,
-its speed relative to the first peer of the panel (for panels in seconds,
-peer time / own time).
+its speed relative to the fastest peer of the panel (for panels in
+seconds, peer time / own time).
 """
 import sys
 from collections import OrderedDict
@@ -45,7 +45,7 @@ def main():
     bars_per_panel = max(len(bars) for bars in panels.values())
     cols = 2 if len(panels) == 4 else min(len(panels), MAX_COLUMNS)
     rows = (len(panels) + cols - 1) // cols
-    fig, axes = plt.subplots(rows, cols, figsize=(3.6 * cols, rows * (0.3 * bars_per_panel + 0.9)),
+    fig, axes = plt.subplots(rows, cols, figsize=(4.6 * cols, rows * (0.3 * bars_per_panel + 0.9)),
                              squeeze=False)
     for ax in axes.flat[len(panels):]:
         ax.set_visible(False)
@@ -54,7 +54,9 @@ def main():
         values = [value for _, value in bars][::-1]
         colours = [PEER if label.endswith("(peer)") else OWN for label in labels]
         ax.barh(labels, values, color=colours)
-        peer = next((v for label, v in bars if label.endswith("(peer)")), None)
+        peers = [v for label, v in bars if label.endswith("(peer)") and v > 0]
+        best = min if lower_is_better(panel) else max
+        peer = best(peers) if peers else None
         for y, (label, v) in enumerate(zip(labels, values)):
             text = f" {v:,.0f}" if v >= 100 else f" {v:.3g}"
             if peer and v > 0 and not label.endswith("(peer)"):

@@ -63,7 +63,7 @@ bench() {
         cut -f3-6 | tr '\t' ' ')
   local set; set=$(basename "$reads" .fq)
   local name=$label; [ "$label" = bioeng ] || name="$label (peer)"
-  figure map "$set reads, $threads threads: reads/s" "$name" "$(echo "$n / $full" | bc -l)"
+  figure map "$set reads, $threads thread(s): reads/s" "$name" "$(echo "$n / $full" | bc -l)"
   [ "$threads" -gt 1 ] || figure map "$set reads: primary correct" "$name" "$(cut -d' ' -f2 <<<"$acc")"
   printf "%-14s %-6s %2d  %8.2f %8.2f %8.2f %10.0f %10.0f %8.1f  %s\n" "$label" "$set" \
     "$threads" "$full" "$cpu" "$one" "$(echo "$n / $full" | bc -l)" \
