@@ -114,6 +114,23 @@ class SeqFile(_Handle):
         self.path = os.fsdecode(raw)
         self._check(_lib.host_function("bh_reader_open")(self._handle, raw, ctypes.byref(opt)))
 
+    @classmethod
+    def from_memory(cls, data: bytes, label: str = "memory", threads: int = 1,
+                    protein: Optional[bool] = False, keep_empty: bool = False,
+                    batch_bytes: int = DEFAULT_BATCH_BYTES) -> "SeqFile":
+        """FASTA/FASTQ text (plain, gzip or BGZF) held in ``data``, read and
+        checked as a file; ``label`` names it in messages."""
+        data = bytes(data)
+        opt = _read_options(threads, protein, keep_empty, batch_bytes)
+        self = cls.__new__(cls)
+        _Handle.__init__(self)
+        self.path = label
+        self._data = data  # the reader reads it in place
+        self._check(_lib.host_function("bh_reader_open_memory")(
+            self._handle, data, len(data), label.encode("utf-8", "surrogateescape"),
+            ctypes.byref(opt)))
+        return self
+
     @property
     def format(self) -> str:
         """"FASTA" or "FASTQ" (known after the first batch)."""
