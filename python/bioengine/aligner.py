@@ -13,14 +13,14 @@ import ctypes
 import os
 import tempfile
 from dataclasses import dataclass
-from typing import Dict, Iterable, Iterator, List, Optional, Tuple, Union
+from typing import Dict, Iterable, Iterator, List, NamedTuple, Optional, Tuple
 
 from . import _lib
 from ._checks import as_bytes, check_int
 from .codes import decode
 from .host import Mapper, PathLike, SeqFile, _text
 
-__all__ = ["Aligner", "MappedHit", "Codes", "PRESETS"]
+__all__ = ["Aligner", "MappedHit", "MappedRead", "Codes", "PRESETS"]
 
 #: The tool's presets (``bioeng map -x NAME``): the options each one sets.
 #: Used only where the host library does not offer bh_map_options_preset.
@@ -140,19 +140,25 @@ def _parse_read(lines: List[List[str]]) -> List[MappedHit]:
     return hits
 
 
-def _group_paf(text: str) -> Iterator[Tuple[str, List[MappedHit]]]:
-    """(read name, hits) for every read named in the PAF text, in order."""
-    name: Optional[str] = None
+class MappedRead(NamedTuple):
+    """A read of a file with its hits (``Aligner.map_file``)."""
+
+    name: str
+    length: int
+    hits: List[MappedHit]
+
+
+def _group_paf(text: str) -> Iterator[MappedRead]:
+    """Every read named in the PAF text with its hits, in order."""
     lines: List[List[str]] = []
     for line in text.splitlines():
         cols = line.split("\t")
-        if cols[0] != name and lines:
-            yield name, _parse_read(lines)  # type: ignore[misc]
+        if lines and cols[0] != lines[0][0]:
+            yield MappedRead(lines[0][0], int(lines[0][1]), _parse_read(lines))
             lines = []
-        name = cols[0]
         lines.append(cols)
     if lines:
-        yield name, _parse_read(lines)  # type: ignore[misc]
+        yield MappedRead(lines[0][0], int(lines[0][1]), _parse_read(lines))
 
 
 class Aligner:
@@ -233,8 +239,8 @@ class Aligner:
             if len(quals) != len(letters):
                 raise ValueError(f"{len(quals)} quality values for {len(letters)} bases")
             text = b"@" + name.encode() + b"\n" + letters + b"\n+\n" + quals + b"\n"
-        for _, hits in _group_paf(self._map_text(text, name)):
-            return hits
+        for read in _group_paf(self._map_text(text, name)):
+            return read.hits
         return []
 
     def _map_text(self, data: bytes, label: str) -> str:
@@ -248,8 +254,8 @@ class Aligner:
                     mapper._live(), reader._live(), ctypes.byref(out), ctypes.byref(length)))
                 return _text(out.value, length.value)
 
-    def map_file(self, reads: PathLike) -> Iterator[Tuple[str, List[MappedHit]]]:
-        """(read name, hits) for every mapped read of a file, in file order;
+    def map_file(self, reads: PathLike) -> Iterator[MappedRead]:
+        """Every mapped read of a file (name, length, hits), in file order;
         reads without hits are left out, as in the tool's PAF."""
         for text in self._mapper.map_file(reads):
             yield from _group_paf(text)
