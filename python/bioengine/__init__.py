@@ -2,11 +2,14 @@
 translation, pairwise alignment, minimizers and read mapping; and of its host
 layer, libbioeng_host: checked plain/gzip/BGZF input (:class:`SeqFile`),
 file mapping to PAF/SAM (:class:`Mapper`) and summaries, byte for byte as the
-``bioeng`` tool.
+``bioeng`` tool; and the mapping API of the field's Python modules
+(:class:`Aligner`, whose hits are the tool's records).
 
-The library is loaded with ctypes from ``$BIOENGINE_LIB``, else from next to
-this package, else from the source tree's ``build/`` directory, else by name
-through the system's library search. Library calls release the GIL.
+The library is loaded with ctypes from ``$BIOENGINE_LIB`` (an override),
+else from inside this package (a wheel), else from the library directory of
+a CMake installation, else from next to this package or the source tree's
+``build/`` directory, else by name through the system's library search.
+Library calls release the GIL.
 """
 
 from ._lib import MissingSymbolError, has_symbol, library, library_path

@@ -16,7 +16,7 @@ from dataclasses import dataclass
 from typing import Dict, Iterable, Iterator, List, NamedTuple, Optional, Tuple
 
 from . import _lib
-from ._checks import as_bytes, check_int
+from ._checks import as_bytes
 from .codes import decode
 from .host import Mapper, PathLike, SeqFile, _text
 
