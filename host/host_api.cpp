@@ -8,6 +8,7 @@
 #include "reference.h"
 #include "stats.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -136,11 +137,44 @@ const char *input_label(const char *path) {
     return std::strcmp(path, "-") == 0 ? "standard input" : path;
 }
 
+// A byte source that counts what it hands out, for progress reports.
+class CountingSource : public ByteSource {
+public:
+    CountingSource(std::unique_ptr<ByteSource> inner, std::atomic<uint64_t> &count)
+        : inner_(std::move(inner)), count_(count) {}
+    size_t read(uint8_t *dst, size_t n) override {
+        size_t got = inner_->read(dst, n);
+        count_.fetch_add(got, std::memory_order_relaxed);
+        return got;
+    }
+
+private:
+    std::unique_ptr<ByteSource> inner_;
+    std::atomic<uint64_t> &count_;
+};
+
+// What a preset sets; everything else keeps its value.
+struct Preset {
+    const char *name;
+    int32_t k, w, max_occ, max_hits;
+    double min_score;
+};
+
+// Why each value: bench/map/PRESETS.md.
+constexpr Preset PRESETS[] = {
+    {"map-ont", 15, 10, 500, 5, 40},
+    {"map-pb", 17, 10, 500, 5, 40},
+    {"sr", 19, 10, 500, 5, 30},
+};
+constexpr char PRESET_NAMES[] = "map-ont,map-pb,sr";
+
 } // namespace
 
 struct bh_reader {
     ErrorSlot err;
     std::string label;
+    std::atomic<uint64_t> input_bytes{0};
+    uint64_t serial = 0; // which batch, counted over every open
     std::unique_ptr<RecordReader> reader;
     RecordBatch batch;
     bool has_batch = false;
@@ -157,6 +191,9 @@ struct bh_mapper {
     ErrorSlot err;
     std::string ref_label;
     MapSettings settings;
+    ReadGroup read_group;
+    const bh_reader *last_reads = nullptr; // what bh_mapper_map last mapped
+    uint64_t last_serial = 0;
     RefTable refs;
     IndexPtr index;
     std::unique_ptr<BatchMapper> mapper;
@@ -185,6 +222,8 @@ template <class MakeBytes>
 int open_reader(bh_reader *r, const char *label, const bh_read_options *opt,
                 MakeBytes &&make_bytes) {
     r->reader.reset();
+    r->input_bytes = 0;
+    ++r->serial;
     r->has_batch = false;
     r->batch.count = 0;
     try {
@@ -194,7 +233,8 @@ int open_reader(bh_reader *r, const char *label, const bh_read_options *opt,
     }
     return guarded(r->err, r->label, [&] {
         ReaderOptions ropt = reader_options(copy_options(opt, bh_read_options_init));
-        r->reader = std::make_unique<RecordReader>(open_text_source(make_bytes(), r->label),
+        auto counted = std::make_unique<CountingSource>(make_bytes(), r->input_bytes);
+        r->reader = std::make_unique<RecordReader>(open_text_source(std::move(counted), r->label),
                                                    r->label, ropt);
         return BH_OK;
     });
@@ -220,6 +260,7 @@ BH_EXPORT int bh_reader_next(bh_reader *r) {
     if (!r) return BH_ERR_ARGUMENT;
     return guarded(r->err, r->label, [&] {
         if (!r->reader) throw ArgumentError("the reader is not open");
+        ++r->serial;
         r->has_batch = r->reader->next(r->batch);
         if (!r->has_batch) r->batch.count = 0;
         return r->has_batch ? 1 : 0;
@@ -275,6 +316,10 @@ BH_EXPORT uint64_t bh_reader_bytes_read(const bh_reader *r) {
     return r && r->reader ? r->reader->bytes_read() : 0;
 }
 
+BH_EXPORT uint64_t bh_reader_input_bytes(const bh_reader *r) {
+    return r ? r->input_bytes.load(std::memory_order_relaxed) : 0;
+}
+
 BH_EXPORT const char *bh_reader_error(const bh_reader *r) {
     return r ? r->err.message.c_str() : "no reader";
 }
@@ -322,7 +367,24 @@ BH_EXPORT void bh_map_options_init(bh_map_options *opt) {
     opt->min_score = d.min_score;
     opt->threads = d.threads;
     opt->sam = d.sam;
+    opt->read_group = nullptr;
 }
+
+BH_EXPORT int bh_map_options_preset(bh_map_options *opt, const char *name) {
+    if (!opt || !name) return BH_ERR_ARGUMENT;
+    for (const Preset &p : PRESETS) {
+        if (std::strcmp(name, p.name) != 0) continue;
+        opt->k = p.k;
+        opt->w = p.w;
+        opt->max_occ = p.max_occ;
+        opt->max_hits = p.max_hits;
+        opt->min_score = p.min_score;
+        return BH_OK;
+    }
+    return BH_ERR_ARGUMENT;
+}
+
+BH_EXPORT const char *bh_map_presets(void) { return PRESET_NAMES; }
 
 BH_EXPORT bh_mapper *bh_mapper_new(void) { return make_handle<bh_mapper>(); }
 
@@ -333,13 +395,21 @@ BH_EXPORT int bh_mapper_load(bh_mapper *m, const char *ref_path, const bh_map_op
     m->mapper.reset();
     m->index.reset();
     m->refs = RefTable{};
+    m->last_reads = nullptr;
     try {
         m->ref_label = input_label(ref_path);
     } catch (...) {
         return BH_ERR_NOMEM;
     }
     return guarded(m->err, m->ref_label, [&] {
-        m->settings = map_settings(copy_options(opt, bh_map_options_init));
+        bh_map_options o = copy_options(opt, bh_map_options_init);
+        m->settings = map_settings(o);
+        m->read_group = ReadGroup{};
+        if (o.read_group && *o.read_group) {
+            std::string wrong = parse_read_group(o.read_group, m->read_group);
+            if (!wrong.empty()) throw ArgumentError(wrong);
+            m->settings.read_group_id = m->read_group.id;
+        }
         ReaderOptions ropt;
         ropt.threads = resolve_threads(m->settings.threads);
         m->refs = load_reference(ref_path, ropt);
@@ -354,7 +424,7 @@ BH_EXPORT int bh_mapper_sam_header(bh_mapper *m, const char *command_line, const
     if (!m || !text || !len) return BH_ERR_ARGUMENT;
     return guarded(m->err, m->ref_label, [&] {
         if (!m->mapper) throw ArgumentError("no reference loaded");
-        m->text = sam_header(m->refs, command_line ? command_line : "");
+        m->text = sam_header(m->refs, command_line ? command_line : "", m->read_group.line);
         *text = m->text.data();
         *len = m->text.size();
         return BH_OK;
@@ -367,11 +437,48 @@ BH_EXPORT int bh_mapper_map(bh_mapper *m, const bh_reader *reads, const char **t
     return guarded(m->err, reads->label, [&] {
         if (!m->mapper) throw ArgumentError("no reference loaded");
         m->text.clear();
+        m->last_reads = nullptr;
         if (reads->has_batch) m->mapper->map(reads->batch, reads->label, m->text);
+        m->last_reads = reads;
+        m->last_serial = reads->serial;
         *text = m->text.data();
         *len = m->text.size();
         return BH_OK;
     });
+}
+
+BH_EXPORT int bh_mapper_format(bh_mapper *m, const bh_reader *reads, int32_t sam,
+                               const char **text, size_t *len) {
+    if (!m || !reads || !text || !len) return BH_ERR_ARGUMENT;
+    return guarded(m->err, reads->label, [&] {
+        if (!m->mapper || m->last_reads != reads || m->last_serial != reads->serial)
+            throw ArgumentError("bh_mapper_format needs the reader of the last bh_mapper_map");
+        m->text.clear();
+        if (reads->has_batch) m->mapper->format(reads->batch, sam != 0, m->text);
+        *text = m->text.data();
+        *len = m->text.size();
+        return BH_OK;
+    });
+}
+
+BH_EXPORT int bh_mapper_counts(const bh_mapper *m, bh_map_counts *out) {
+    if (!m || !out || out->size < sizeof(uint32_t)) return BH_ERR_ARGUMENT;
+    bh_map_counts c{};
+    c.size = sizeof c;
+    if (m->mapper) {
+        const MapCounts &k = m->mapper->counts();
+        c.reads = k.reads;
+        c.bases = k.bases;
+        c.mapped_reads = k.mapped_reads;
+        c.mapped_bases = k.mapped_bases;
+        c.primary = k.primary;
+        c.secondary = k.secondary;
+        c.supplementary = k.supplementary;
+    }
+    uint32_t size = std::min<uint32_t>(out->size, sizeof c);
+    std::memcpy(out, &c, size);
+    out->size = size;
+    return BH_OK;
 }
 
 BH_EXPORT int32_t bh_mapper_n_refs(const bh_mapper *m) { return m ? m->refs.size() : 0; }

@@ -45,7 +45,8 @@ void BatchMapper::map(const RecordBatch &batch, const std::string &label, std::s
                                cigar_offs_.data(), s_.threads);
     if (rc != 0) throw std::bad_alloc();
     remap_cut_cigars(batch.count);
-    format(batch, out);
+    format(batch, s_.sam, out);
+    count(batch);
 }
 
 void BatchMapper::unpack(const RecordBatch &batch) {
@@ -102,7 +103,21 @@ void BatchMapper::remap(int32_t i) {
     remapped_.emplace_back(i, std::move(r));
 }
 
-void BatchMapper::format(const RecordBatch &batch, std::string &out) {
+void BatchMapper::count(const RecordBatch &batch) {
+    for (int32_t i = 0; i < batch.count; ++i) {
+        int32_t n = n_hits_.data()[i];
+        counts_.reads += 1;
+        counts_.bases += uint64_t(batch.length(i));
+        if (n == 0) continue;
+        counts_.mapped_reads += 1;
+        counts_.mapped_bases += uint64_t(batch.length(i));
+        counts_.primary += 1;
+        counts_.secondary += uint64_t(n - 1);
+    }
+}
+
+void BatchMapper::format(const RecordBatch &batch, bool sam, std::string &out) {
+    size_t first = out.size();
     size_t next_remap = 0;
     for (int32_t i = 0; i < batch.count; ++i) {
         ReadView read;
@@ -119,8 +134,10 @@ void BatchMapper::format(const RecordBatch &batch, std::string &out) {
             n = int32_t(r.hits.size());
             cigar = r.cigar.data();
         }
-        emit_read_records(out, read, hits, n, cigar, refs_, s_.sam);
+        emit_read_records(out, read, hits, n, cigar, refs_, sam);
     }
+    if (sam && !s_.read_group_id.empty())
+        append_tag_to_lines(out, first, "RG:Z:" + s_.read_group_id);
 }
 
 } // namespace bioeng

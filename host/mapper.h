@@ -22,6 +22,19 @@ struct MapSettings {
     double min_score = 40;
     int32_t threads = 0; // mapping threads; 0 lets the library use every processor
     bool sam = false;
+    std::string read_group_id; // SAM records get RG:Z:<id> when set
+};
+
+// What a run has mapped so far; a PAF line is a primary, secondary or
+// supplementary record.
+struct MapCounts {
+    uint64_t reads = 0;
+    uint64_t bases = 0;
+    uint64_t mapped_reads = 0;
+    uint64_t mapped_bases = 0;
+    uint64_t primary = 0;
+    uint64_t secondary = 0;
+    uint64_t supplementary = 0;
 };
 
 struct IndexDeleter {
@@ -54,16 +67,20 @@ public:
     BatchMapper(const bio_index_t *idx, const RefTable &refs, const MapSettings &s)
         : idx_(idx), refs_(refs), s_(s) {}
 
-    // Appends the records of every read of `batch` to `out`. Throws
-    // InputError (naming `label`) or std::bad_alloc.
+    // Appends the records of every read of `batch` to `out` and adds them
+    // to the counts. Throws InputError (naming `label`) or std::bad_alloc.
     void map(const RecordBatch &batch, const std::string &label, std::string &out);
+    // Appends the records of the batch last given to map() again, as SAM
+    // (`sam`) or PAF, without mapping it again or counting it.
+    void format(const RecordBatch &batch, bool sam, std::string &out);
+    const MapCounts &counts() const { return counts_; }
 
 private:
     void unpack(const RecordBatch &batch);
     void layout_cigar_regions(int32_t n, const std::string &label);
     void remap_cut_cigars(int32_t n);
     void remap(int32_t i);
-    void format(const RecordBatch &batch, std::string &out);
+    void count(const RecordBatch &batch);
 
     const bio_index_t *idx_;
     const RefTable &refs_;
@@ -75,6 +92,7 @@ private:
     RawBuffer<bio_map_hit_t> hits_;
     RawBuffer<int32_t> n_hits_;
     std::vector<std::pair<int32_t, Remapped>> remapped_;
+    MapCounts counts_;
 };
 
 } // namespace bioeng

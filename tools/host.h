@@ -26,9 +26,10 @@ private:
     H *h_;
 };
 
-// Throws for a failed call (rc < 0) with the handle's message.
-inline int checked(int rc, const char *message) {
-    if (rc < 0) throw CommandError(message);
+// Throws for a failed call (rc < 0) with the handle's message, read only
+// after the call has left it.
+template <class H> int checked(int rc, const H *h, const char *(*error)(const H *)) {
+    if (rc < 0) throw CommandError(error(h));
     return rc;
 }
 
@@ -36,9 +37,9 @@ class HostReader : public HostHandle<bh_reader, bh_reader_free> {
 public:
     HostReader() : HostHandle(bh_reader_new()) {}
     void open(const std::string &path, const bh_read_options &opt) {
-        checked(bh_reader_open(get(), path.c_str(), &opt), bh_reader_error(get()));
+        checked(bh_reader_open(get(), path.c_str(), &opt), get(), bh_reader_error);
     }
-    bool next() { return checked(bh_reader_next(get()), bh_reader_error(get())) == 1; }
+    bool next() { return checked(bh_reader_next(get()), get(), bh_reader_error) == 1; }
     int32_t count() const { return bh_reader_count(get()); }
 };
 
@@ -46,27 +47,40 @@ class HostMapper : public HostHandle<bh_mapper, bh_mapper_free> {
 public:
     HostMapper() : HostHandle(bh_mapper_new()) {}
     void load(const std::string &ref_path, const bh_map_options &opt) {
-        checked(bh_mapper_load(get(), ref_path.c_str(), &opt), bh_mapper_error(get()));
+        checked(bh_mapper_load(get(), ref_path.c_str(), &opt), get(), bh_mapper_error);
     }
     std::string_view sam_header(const std::string &command_line) {
         const char *text = nullptr;
         size_t len = 0;
         checked(bh_mapper_sam_header(get(), command_line.c_str(), &text, &len),
-                bh_mapper_error(get()));
+                get(), bh_mapper_error);
         return {text, len};
     }
     std::string_view map(const HostReader &reads) {
         const char *text = nullptr;
         size_t len = 0;
-        checked(bh_mapper_map(get(), reads.get(), &text, &len), bh_mapper_error(get()));
+        checked(bh_mapper_map(get(), reads.get(), &text, &len), get(), bh_mapper_error);
         return {text, len};
+    }
+    // The batch map() last mapped, formatted again as SAM (sam 1) or PAF.
+    std::string_view format(const HostReader &reads, int32_t sam) {
+        const char *text = nullptr;
+        size_t len = 0;
+        checked(bh_mapper_format(get(), reads.get(), sam, &text, &len), get(), bh_mapper_error);
+        return {text, len};
+    }
+    bh_map_counts counts() const {
+        bh_map_counts c{};
+        c.size = sizeof c;
+        checked(bh_mapper_counts(get(), &c), get(), bh_mapper_error);
+        return c;
     }
 };
 
 class HostStats : public HostHandle<bh_stats, bh_stats_free> {
 public:
     HostStats() : HostHandle(bh_stats_new()) {}
-    void add(const HostReader &r) { checked(bh_stats_add(get(), r.get()), bh_stats_error(get())); }
+    void add(const HostReader &r) { checked(bh_stats_add(get(), r.get()), get(), bh_stats_error); }
     std::string row() {
         const char *row = bh_stats_row(get());
         if (!row) throw std::bad_alloc();

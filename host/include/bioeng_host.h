@@ -81,6 +81,9 @@ int32_t bh_reader_format(const bh_reader *r);
 const char *bh_reader_compression(const bh_reader *r);
 /* Decompressed bytes consumed so far. */
 uint64_t bh_reader_bytes_read(const bh_reader *r);
+/* Bytes taken from the file itself so far (compressed bytes for compressed
+ * input), to compare with the file's size for progress. */
+uint64_t bh_reader_input_bytes(const bh_reader *r);
 const char *bh_reader_error(const bh_reader *r);
 
 /* ---------------------------------------------------------- summaries */
@@ -108,9 +111,21 @@ typedef struct bh_map_options {
     double min_score;  /* least chain score, finite [40] */
     int32_t threads;   /* parser and mapping threads; 0 uses every processor [0] */
     int32_t sam;       /* 0 PAF, 1 SAM [0] */
+    /* A read group for SAM: a header line "@RG<tab>ID:...<tab>..." where the
+     * two characters backslash and t may stand for a tab; it goes into the
+     * header and every record gets RG:Z:<ID>. It is read (and checked) by
+     * bh_mapper_load. NULL or "" for none [NULL] */
+    const char *read_group;
 } bh_map_options;
 
 void bh_map_options_init(bh_map_options *opt);
+/* Sets the fields a preset tunes (k, w, max_occ, max_hits, min_score),
+ * leaving the others as they are; set fields of your own afterwards.
+ * Presets: "map-ont" (noisy long reads), "map-pb" (PacBio long reads),
+ * "sr" (short accurate reads). BH_ERR_ARGUMENT for another name. */
+int bh_map_options_preset(bh_map_options *opt, const char *name);
+/* The preset names, separated by commas ("map-ont,map-pb,sr"). */
+const char *bh_map_presets(void);
 
 typedef struct bh_mapper bh_mapper;
 
@@ -126,6 +141,27 @@ int bh_mapper_sam_header(bh_mapper *m, const char *command_line, const char **te
  * SAM records with flag 4 for unmapped reads). *text stays valid until the
  * next call on m; the output is the same for any thread count. */
 int bh_mapper_map(bh_mapper *m, const bh_reader *reads, const char **text, size_t *len);
+/* Formats the batch bh_mapper_map last mapped once more, as SAM (sam = 1)
+ * or PAF (sam = 0), without mapping it again: `reads` must be the reader
+ * given to that call, still on the same batch. Not counted again. */
+int bh_mapper_format(bh_mapper *m, const bh_reader *reads, int32_t sam, const char **text,
+                     size_t *len);
+
+/* What the mapper has mapped since bh_mapper_load. Records are PAF lines
+ * (and mapped SAM records): primary + secondary + supplementary. */
+typedef struct bh_map_counts {
+    uint32_t size;          /* sizeof(bh_map_counts), set by the caller */
+    uint64_t reads;
+    uint64_t bases;
+    uint64_t mapped_reads;  /* reads with a primary record */
+    uint64_t mapped_bases;  /* bases of those reads */
+    uint64_t primary;
+    uint64_t secondary;
+    uint64_t supplementary;
+} bh_map_counts;
+
+/* Fills the first out->size bytes of *out. */
+int bh_mapper_counts(const bh_mapper *m, bh_map_counts *out);
 int32_t bh_mapper_n_refs(const bh_mapper *m);
 const char *bh_mapper_error(const bh_mapper *m);
 
