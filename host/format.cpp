@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 
 namespace bioeng {
 
@@ -274,6 +276,109 @@ void append_sam_unmapped(std::string &out, const ReadView &read) {
     out.append(read.name);
     out.append("\t4\t*\t0\t0\t*\t*\t0\t0\t");
     append_seq_and_qual(out, read, false);
+    out.push_back('\n');
+}
+
+namespace {
+
+const uint8_t *contig_codes(const RefTable &refs, int32_t ref_id) {
+    return refs.codes.data() + refs.offsets[size_t(ref_id)];
+}
+
+char type_letter(const Alignment &a) { return a.kind == AlnKind::secondary ? 'S' : 'P'; }
+
+// The tags PAF and SAM share, in this order: tp, NM, ms, AS, nn, cm, s1,
+// s2, de.
+void append_alignment_tags(std::string &out, const Alignment &a) {
+    out.append("\ttp:A:");
+    out.push_back(type_letter(a));
+    out.append("\tNM:i:");
+    append_int(out, a.nm);
+    out.append("\tms:i:");
+    append_int(out, a.max_segment);
+    out.append("\tAS:i:");
+    append_int(out, a.score);
+    out.append("\tnn:i:");
+    append_int(out, a.ambiguous);
+    out.append("\tcm:i:");
+    append_int(out, a.n_anchors);
+    out.append("\ts1:i:");
+    append_int(out, int64_t(std::lround(a.s1)));
+    out.append("\ts2:i:");
+    append_int(out, int64_t(std::lround(a.s2)));
+    char de[32];
+    std::snprintf(de, sizeof de, "\tde:f:%.4f", a.divergence);
+    out.append(de);
+}
+
+} // namespace
+
+void append_paf_alignment(std::string &out, const ReadView &read, const Alignment &a,
+                          const RefTable &refs, const uint8_t *oread, bool cs) {
+    size_t r = size_t(a.ref_id);
+    out.append(read.name);
+    tab(out);
+    append_int(out, read.len);
+    tab(out);
+    append_int(out, a.query_start);
+    tab(out);
+    append_int(out, a.query_end);
+    tab(out);
+    out.push_back(a.strand ? '-' : '+');
+    tab(out);
+    out.append(refs.names[r]);
+    tab(out);
+    append_int(out, refs.lengths[r]);
+    tab(out);
+    append_int(out, a.ref_start);
+    tab(out);
+    append_int(out, a.ref_end);
+    tab(out);
+    append_int(out, a.matches);
+    tab(out);
+    append_int(out, a.block_len);
+    tab(out);
+    append_int(out, a.mapq);
+    append_alignment_tags(out, a);
+    out.append("\tcg:Z:");
+    append_cigar(out, a.cigar);
+    if (cs) {
+        out.append("\tcs:Z:");
+        append_cs(out, a, contig_codes(refs, a.ref_id), oread);
+    }
+    out.push_back('\n');
+}
+
+void append_sam_alignment(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
+                          size_t i, const RefTable &refs, const uint8_t *oread, bool md) {
+    const Alignment &a = alns[i];
+    bool reverse = a.strand != 0;
+    int flag = (reverse ? 16 : 0) | (a.kind == AlnKind::secondary ? 256 : 0) |
+               (a.kind == AlnKind::supplementary ? 2048 : 0);
+    out.append(read.name);
+    tab(out);
+    append_int(out, flag);
+    tab(out);
+    out.append(refs.names[size_t(a.ref_id)]);
+    tab(out);
+    append_int(out, a.ref_start + 1);
+    tab(out);
+    append_int(out, a.mapq);
+    tab(out);
+    append_clipped_cigar(out, a);
+    out.append("\t*\t0\t0\t");
+    append_seq_and_qual(out, read, reverse);
+    append_alignment_tags(out, a);
+    size_t parts = 0;
+    for (const Alignment &p : alns) parts += p.kind != AlnKind::secondary;
+    if (a.kind != AlnKind::secondary && parts > 1) {
+        out.append("\tSA:Z:");
+        append_sa(out, alns, i, refs.names);
+    }
+    if (md) {
+        out.append("\tMD:Z:");
+        append_md(out, a, contig_codes(refs, a.ref_id), oread);
+    }
     out.push_back('\n');
 }
 

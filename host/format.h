@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine.h"
+#include "realign.h"
 
 #include <cstdint>
 #include <string>
@@ -88,6 +89,19 @@ void append_tag_to_lines(std::string &out, size_t from, std::string_view tag);
 // NM and AS tags.
 void append_sam_hit(std::string &out, const ReadView &read, const bio_map_hit_t &hit,
                     const RefTable &refs, std::string_view cigar, bool secondary);
+
+// Records of re-aligned hits (realign.h). `oread` is the read as
+// oriented_read gives it for the alignment's strand.
+// PAF: 12 columns, then tp:A:P (primary and supplementary parts) or S
+// (secondary), NM, ms, AS, nn, cm, s1, s2, de, cg, and cs when asked for.
+void append_paf_alignment(std::string &out, const ReadView &read, const Alignment &a,
+                          const RefTable &refs, const uint8_t *oread, bool cs);
+// SAM: flag 16 for the reverse strand, 256 secondary, 2048 supplementary;
+// soft clips on every record (SEQ always whole); NM, ms, AS, nn, tp, cm, s1,
+// s2, de, SA on primary and supplementary parts that have others, MD when
+// asked for.
+void append_sam_alignment(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
+                          size_t i, const RefTable &refs, const uint8_t *oread, bool md);
 
 // One SAM record for a read without hits (flag 4).
 void append_sam_unmapped(std::string &out, const ReadView &read);

@@ -130,6 +130,14 @@ MapSettings map_settings(const bh_map_options &o) {
     s.min_score = o.min_score;
     s.threads = o.threads;
     s.sam = o.sam != 0;
+    s.raw_hits = o.raw_hits != 0;
+    s.cs = o.cs != 0;
+    s.md = o.md != 0;
+    s.secondaries = o.secondaries != 0;
+    if (!(o.secondary_ratio >= 0 && o.secondary_ratio <= 1))
+        throw ArgumentError("secondary_ratio must lie between 0 and 1");
+    s.secondary_ratio = o.secondary_ratio;
+    s.paf_beside_sam = o.paf_beside_sam != 0;
     return s;
 }
 
@@ -158,13 +166,14 @@ struct Preset {
     const char *name;
     int32_t k, w, max_occ, max_hits;
     double min_score;
+    double secondary_ratio;
 };
 
 // Why each value: bench/map/PRESETS.md.
 constexpr Preset PRESETS[] = {
-    {"map-ont", 15, 10, 500, 5, 40},
-    {"map-pb", 17, 10, 500, 5, 40},
-    {"sr", 19, 10, 500, 5, 30},
+    {"map-ont", 15, 10, 500, 5, 40, 0.8},
+    {"map-pb", 17, 10, 500, 5, 40, 0.8},
+    {"sr", 19, 10, 500, 5, 30, 0.8},
 };
 constexpr char PRESET_NAMES[] = "map-ont,map-pb,sr";
 
@@ -174,7 +183,6 @@ struct bh_reader {
     ErrorSlot err;
     std::string label;
     std::atomic<uint64_t> input_bytes{0};
-    uint64_t serial = 0; // which batch, counted over every open
     std::unique_ptr<RecordReader> reader;
     RecordBatch batch;
     bool has_batch = false;
@@ -192,8 +200,6 @@ struct bh_mapper {
     std::string ref_label;
     MapSettings settings;
     ReadGroup read_group;
-    const bh_reader *last_reads = nullptr; // what bh_mapper_map last mapped
-    uint64_t last_serial = 0;
     RefTable refs;
     IndexPtr index;
     std::unique_ptr<BatchMapper> mapper;
@@ -223,7 +229,6 @@ int open_reader(bh_reader *r, const char *label, const bh_read_options *opt,
                 MakeBytes &&make_bytes) {
     r->reader.reset();
     r->input_bytes = 0;
-    ++r->serial;
     r->has_batch = false;
     r->batch.count = 0;
     try {
@@ -260,7 +265,6 @@ BH_EXPORT int bh_reader_next(bh_reader *r) {
     if (!r) return BH_ERR_ARGUMENT;
     return guarded(r->err, r->label, [&] {
         if (!r->reader) throw ArgumentError("the reader is not open");
-        ++r->serial;
         r->has_batch = r->reader->next(r->batch);
         if (!r->has_batch) r->batch.count = 0;
         return r->has_batch ? 1 : 0;
@@ -367,7 +371,13 @@ BH_EXPORT void bh_map_options_init(bh_map_options *opt) {
     opt->min_score = d.min_score;
     opt->threads = d.threads;
     opt->sam = d.sam;
+    opt->raw_hits = d.raw_hits;
+    opt->cs = d.cs;
+    opt->md = d.md;
+    opt->secondaries = d.secondaries;
+    opt->secondary_ratio = d.secondary_ratio;
     opt->read_group = nullptr;
+    opt->paf_beside_sam = 0;
 }
 
 BH_EXPORT int bh_map_options_preset(bh_map_options *opt, const char *name) {
@@ -379,6 +389,7 @@ BH_EXPORT int bh_map_options_preset(bh_map_options *opt, const char *name) {
         opt->max_occ = p.max_occ;
         opt->max_hits = p.max_hits;
         opt->min_score = p.min_score;
+        opt->secondary_ratio = p.secondary_ratio;
         return BH_OK;
     }
     return BH_ERR_ARGUMENT;
@@ -395,7 +406,6 @@ BH_EXPORT int bh_mapper_load(bh_mapper *m, const char *ref_path, const bh_map_op
     m->mapper.reset();
     m->index.reset();
     m->refs = RefTable{};
-    m->last_reads = nullptr;
     try {
         m->ref_label = input_label(ref_path);
     } catch (...) {
@@ -437,26 +447,20 @@ BH_EXPORT int bh_mapper_map(bh_mapper *m, const bh_reader *reads, const char **t
     return guarded(m->err, reads->label, [&] {
         if (!m->mapper) throw ArgumentError("no reference loaded");
         m->text.clear();
-        m->last_reads = nullptr;
         if (reads->has_batch) m->mapper->map(reads->batch, reads->label, m->text);
-        m->last_reads = reads;
-        m->last_serial = reads->serial;
         *text = m->text.data();
         *len = m->text.size();
         return BH_OK;
     });
 }
 
-BH_EXPORT int bh_mapper_format(bh_mapper *m, const bh_reader *reads, int32_t sam,
-                               const char **text, size_t *len) {
-    if (!m || !reads || !text || !len) return BH_ERR_ARGUMENT;
-    return guarded(m->err, reads->label, [&] {
-        if (!m->mapper || m->last_reads != reads || m->last_serial != reads->serial)
-            throw ArgumentError("bh_mapper_format needs the reader of the last bh_mapper_map");
-        m->text.clear();
-        if (reads->has_batch) m->mapper->format(reads->batch, sam != 0, m->text);
-        *text = m->text.data();
-        *len = m->text.size();
+BH_EXPORT int bh_mapper_paf(bh_mapper *m, const char **text, size_t *len) {
+    if (!m || !text || !len) return BH_ERR_ARGUMENT;
+    return guarded(m->err, m->ref_label, [&] {
+        if (!m->mapper || !m->settings.sam || !m->settings.paf_beside_sam)
+            throw ArgumentError("bh_mapper_paf needs a mapper loaded with sam and paf_beside_sam");
+        *text = m->mapper->paf_text().data();
+        *len = m->mapper->paf_text().size();
         return BH_OK;
     });
 }

@@ -1,7 +1,11 @@
 #include "mapper.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace bioeng {
 
@@ -35,6 +39,22 @@ void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit
     }
 }
 
+void emit_alignment_records(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
+                            const RefTable &refs, const MapSettings &s, bool sam,
+                            std::vector<uint8_t> (&oread)[2]) {
+    if (alns.empty() && sam) append_sam_unmapped(out, read);
+    bool oriented[2] = {false, false};
+    for (size_t j = 0; j < alns.size(); ++j) {
+        int32_t strand = alns[j].strand;
+        if (!oriented[strand]) oriented_read(read.codes, read.len, strand, oread[strand]);
+        oriented[strand] = true;
+        if (sam)
+            append_sam_alignment(out, read, alns, j, refs, oread[strand].data(), s.md);
+        else
+            append_paf_alignment(out, read, alns[j], refs, oread[strand].data(), s.cs);
+    }
+}
+
 void BatchMapper::map(const RecordBatch &batch, const std::string &label, std::string &out) {
     unpack(batch);
     layout_cigar_regions(batch.count, label);
@@ -44,9 +64,119 @@ void BatchMapper::map(const RecordBatch &batch, const std::string &label, std::s
                                hits_.data(), s_.min_score, n_hits_.data(), cigar_.data(),
                                cigar_offs_.data(), s_.threads);
     if (rc != 0) throw std::bad_alloc();
-    remap_cut_cigars(batch.count);
-    format(batch, s_.sam, out);
-    count(batch);
+    size_t first = out.size();
+    paf_.clear();
+    if (!s_.raw_hits) {
+        // Re-alignment needs the hits only, not their CIGAR text.
+        realign_and_format(batch, out);
+    } else {
+        remap_cut_cigars(batch.count);
+        format(batch, s_.sam, out);
+        if (paf_beside()) format(batch, false, paf_);
+        count_raw_hits(batch);
+    }
+    if (s_.sam && !s_.read_group_id.empty())
+        append_tag_to_lines(out, first, "RG:Z:" + s_.read_group_id);
+}
+
+void MapCounts::add_read(int32_t len, uint64_t n_primary, uint64_t n_secondary,
+                         uint64_t n_supplementary) {
+    reads += 1;
+    bases += uint64_t(len);
+    if (n_primary == 0) return;
+    mapped_reads += 1;
+    mapped_bases += uint64_t(len);
+    primary += n_primary;
+    secondary += n_secondary;
+    supplementary += n_supplementary;
+}
+
+void MapCounts::add(const MapCounts &o) {
+    reads += o.reads;
+    bases += o.bases;
+    mapped_reads += o.mapped_reads;
+    mapped_bases += o.mapped_bases;
+    primary += o.primary;
+    secondary += o.secondary;
+    supplementary += o.supplementary;
+}
+
+namespace {
+
+void count_alignments(MapCounts &c, int32_t len, const std::vector<Alignment> &alns) {
+    uint64_t n[3] = {0, 0, 0};
+    for (const Alignment &a : alns) ++n[size_t(a.kind)];
+    c.add_read(len, n[size_t(AlnKind::primary)], n[size_t(AlnKind::secondary)],
+               n[size_t(AlnKind::supplementary)]);
+}
+
+} // namespace
+
+ReadView BatchMapper::read_view(const RecordBatch &batch, int32_t i) const {
+    ReadView read;
+    read.name = record_name(batch.name(i));
+    read.codes = seqs_.data() + seq_offs_.data()[i];
+    read.len = batch.length(i);
+    read.qual = batch.has_quals() ? batch.qual(i) : nullptr;
+    return read;
+}
+
+// Reads are re-aligned and formatted on the mapping threads, in chunks of
+// REALIGN_CHUNK reads taken in turn; each chunk's text goes to its own slot,
+// so the output is the same for any thread count.
+void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out) {
+    constexpr int32_t REALIGN_CHUNK = 16;
+    const int32_t n = batch.count;
+    const int32_t n_chunks = (n + REALIGN_CHUNK - 1) / REALIGN_CHUNK;
+    std::vector<std::string> texts(static_cast<size_t>(n_chunks));
+    std::vector<std::string> pafs(paf_beside() ? size_t(n_chunks) : 0);
+    std::vector<MapCounts> counts(static_cast<size_t>(n_chunks));
+    RefSeqs ref{refs_.codes.data(), refs_.offsets.data(), refs_.lengths.data(), refs_.size()};
+    RealignOptions opt;
+    opt.k = s_.k;
+    opt.w = s_.w;
+    opt.secondaries = s_.secondaries;
+    opt.secondary_ratio = s_.secondary_ratio;
+    std::atomic<int32_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failure_lock;
+    auto work = [&] {
+        try {
+            Realigner realigner(ref, opt);
+            std::vector<Alignment> alns;
+            std::vector<uint8_t> oread[2];
+            for (int32_t c; (c = next.fetch_add(1)) < n_chunks;) {
+                std::string &text = texts[size_t(c)];
+                for (int32_t i = c * REALIGN_CHUNK; i < std::min(n, (c + 1) * REALIGN_CHUNK); ++i) {
+                    ReadView read = read_view(batch, i);
+                    const bio_map_hit_t *hits = hits_.data() + size_t(i) * size_t(s_.max_hits);
+                    realigner.align_read(read.codes, read.len, hits, n_hits_.data()[i], alns);
+                    emit_alignment_records(text, read, alns, refs_, s_, s_.sam, oread);
+                    if (paf_beside())
+                        emit_alignment_records(pafs[size_t(c)], read, alns, refs_, s_, false, oread);
+                    count_alignments(counts[size_t(c)], read.len, alns);
+                }
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> hold(failure_lock);
+            if (!failure) failure = std::current_exception();
+            next.store(n_chunks);
+        }
+    };
+    unsigned hw = std::thread::hardware_concurrency();
+    int32_t workers = s_.threads > 0 ? s_.threads : int32_t(hw ? hw : 1);
+    workers = std::max(1, std::min(workers, n_chunks));
+    std::vector<std::thread> pool;
+    for (int32_t t = 1; t < workers; ++t) pool.emplace_back(work);
+    work();
+    for (std::thread &t : pool) t.join();
+    if (failure) std::rethrow_exception(failure);
+    size_t total = out.size();
+    for (const std::string &t : texts) total += t.size();
+    out.reserve(total);
+    for (const std::string &t : texts) out.append(t);
+    for (const std::string &t : pafs) paf_.append(t);
+    for (const MapCounts &c : counts) counts_.add(c);
 }
 
 void BatchMapper::unpack(const RecordBatch &batch) {
@@ -103,28 +233,18 @@ void BatchMapper::remap(int32_t i) {
     remapped_.emplace_back(i, std::move(r));
 }
 
-void BatchMapper::count(const RecordBatch &batch) {
+// The library's hits: the first is the primary, the others secondary.
+void BatchMapper::count_raw_hits(const RecordBatch &batch) {
     for (int32_t i = 0; i < batch.count; ++i) {
-        int32_t n = n_hits_.data()[i];
-        counts_.reads += 1;
-        counts_.bases += uint64_t(batch.length(i));
-        if (n == 0) continue;
-        counts_.mapped_reads += 1;
-        counts_.mapped_bases += uint64_t(batch.length(i));
-        counts_.primary += 1;
-        counts_.secondary += uint64_t(n - 1);
+        uint64_t n = uint64_t(n_hits_.data()[i]);
+        counts_.add_read(batch.length(i), n ? 1 : 0, n ? n - 1 : 0, 0);
     }
 }
 
 void BatchMapper::format(const RecordBatch &batch, bool sam, std::string &out) {
-    size_t first = out.size();
     size_t next_remap = 0;
     for (int32_t i = 0; i < batch.count; ++i) {
-        ReadView read;
-        read.name = record_name(batch.name(i));
-        read.codes = seqs_.data() + seq_offs_.data()[i];
-        read.len = batch.length(i);
-        read.qual = batch.has_quals() ? batch.qual(i) : nullptr;
+        ReadView read = read_view(batch, i);
         const bio_map_hit_t *hits = hits_.data() + size_t(i) * size_t(s_.max_hits);
         int32_t n = n_hits_.data()[i];
         const char *cigar = cigar_.data();
@@ -136,8 +256,6 @@ void BatchMapper::format(const RecordBatch &batch, bool sam, std::string &out) {
         }
         emit_read_records(out, read, hits, n, cigar, refs_, sam);
     }
-    if (sam && !s_.read_group_id.empty())
-        append_tag_to_lines(out, first, "RG:Z:" + s_.read_group_id);
 }
 
 } // namespace bioeng

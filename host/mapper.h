@@ -22,7 +22,13 @@ struct MapSettings {
     double min_score = 40;
     int32_t threads = 0; // mapping threads; 0 lets the library use every processor
     bool sam = false;
+    bool raw_hits = false;        // print the library's hits unchanged
+    bool cs = false;              // PAF cs tag
+    bool md = false;              // SAM MD tag
+    bool secondaries = true;
+    double secondary_ratio = 0.8; // least chain score of a secondary, relative to the primary's
     std::string read_group_id; // SAM records get RG:Z:<id> when set
+    bool paf_beside_sam = false; // with sam, format every batch as PAF too
 };
 
 // What a run has mapped so far; a PAF line is a primary, secondary or
@@ -35,6 +41,11 @@ struct MapCounts {
     uint64_t primary = 0;
     uint64_t secondary = 0;
     uint64_t supplementary = 0;
+
+    // A read of `len` bases with its records of each kind (a read without
+    // a primary record is unmapped).
+    void add_read(int32_t len, uint64_t n_primary, uint64_t n_secondary, uint64_t n_supplementary);
+    void add(const MapCounts &other);
 };
 
 struct IndexDeleter {
@@ -53,6 +64,13 @@ IndexPtr build_index(const RefTable &refs, const MapSettings &s, const std::stri
 void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit_t *hits,
                        int32_t n_hits, const char *cigar, const RefTable &refs, bool sam);
 
+// The records of one read from its re-aligned hits (realign.h): PAF lines,
+// or SAM records with an unmapped record when there is none. `oread` is
+// scratch for the read's two orientations.
+void emit_alignment_records(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
+                            const RefTable &refs, const MapSettings &s, bool sam,
+                            std::vector<uint8_t> (&oread)[2]);
+
 // A read whose CIGAR did not fit its region in the batch, mapped again on
 // its own with room for any CIGAR. Mapping is deterministic, so the hits are
 // the same; only the CIGAR text is now complete.
@@ -70,9 +88,8 @@ public:
     // Appends the records of every read of `batch` to `out` and adds them
     // to the counts. Throws InputError (naming `label`) or std::bad_alloc.
     void map(const RecordBatch &batch, const std::string &label, std::string &out);
-    // Appends the records of the batch last given to map() again, as SAM
-    // (`sam`) or PAF, without mapping it again or counting it.
-    void format(const RecordBatch &batch, bool sam, std::string &out);
+    // With paf_beside_sam: the PAF records of the batch map() last mapped.
+    const std::string &paf_text() const { return paf_; }
     const MapCounts &counts() const { return counts_; }
 
 private:
@@ -80,7 +97,11 @@ private:
     void layout_cigar_regions(int32_t n, const std::string &label);
     void remap_cut_cigars(int32_t n);
     void remap(int32_t i);
-    void count(const RecordBatch &batch);
+    void format(const RecordBatch &batch, bool sam, std::string &out);
+    void realign_and_format(const RecordBatch &batch, std::string &out);
+    ReadView read_view(const RecordBatch &batch, int32_t i) const;
+    void count_raw_hits(const RecordBatch &batch);
+    bool paf_beside() const { return s_.sam && s_.paf_beside_sam; }
 
     const bio_index_t *idx_;
     const RefTable &refs_;
@@ -93,6 +114,7 @@ private:
     RawBuffer<int32_t> n_hits_;
     std::vector<std::pair<int32_t, Remapped>> remapped_;
     MapCounts counts_;
+    std::string paf_;
 };
 
 } // namespace bioeng

@@ -42,9 +42,13 @@ constexpr int32_t END_MAX = 2000;
 // Chaining settings, as the library chains.
 constexpr int64_t CHAIN_MAX_DIST = 5000;
 constexpr int32_t CHAIN_MAX_LOOKBACK = 64;
-// A read minimizer occurring more often than this in the region is a repeat
-// there and gives no anchors.
-constexpr size_t REGION_MAX_OCC = 32;
+// A minimizer occurring more often than this in the read is a repeat there
+// and gives no anchors.
+constexpr size_t READ_MAX_OCC = 32;
+// The reference region searched for a hit's anchors: its window widened by
+// qlen / REGION_MARGIN_DIVISOR + REGION_MARGIN_MIN on both sides.
+constexpr int64_t REGION_MARGIN_DIVISOR = 8;
+constexpr int64_t REGION_MARGIN_MIN = 512;
 
 // Lowest score the 16-bit kernel holds (see fits_16_bits).
 constexpr int64_t I16_LOWEST = -16383;
@@ -65,16 +69,6 @@ struct DecodeTable {
 };
 const DecodeTable DECODE;
 
-struct RegionMinimizer {
-    uint64_t hash;
-    int64_t pos;
-    uint8_t strand;
-};
-
-struct Anchor {
-    int64_t x; // reference position, concatenated coordinates
-    int64_t y; // position on the oriented read
-};
 
 struct Run {
     char op;
@@ -86,19 +80,20 @@ bool is_match(uint8_t ref_code, uint8_t read_code) { return ref_code < 4 && ref_
 } // namespace
 
 struct Realigner::Scratch {
-    std::vector<uint8_t> oread;
+    struct Strand {
+        bool ready = false;
+        std::vector<uint8_t> oread;
+        std::vector<Minimizer> mins; // by hash, then position
+    };
+    Strand strands[2];
+    std::vector<std::vector<Anchor>> paths; // chain of each hit
     std::vector<uint64_t> hash;
     std::vector<int64_t> pos;
     std::vector<uint8_t> strand;
-    std::vector<uint64_t> read_hash;
-    std::vector<int64_t> read_pos;
-    std::vector<uint8_t> read_strand;
-    std::vector<RegionMinimizer> region;
     std::vector<Anchor> anchors;
-    std::vector<int64_t> ax, ay;
+    std::vector<int64_t> ax, ay, chain_start;
     std::vector<double> f;
     std::vector<int32_t> prev;
-    std::vector<Anchor> path;
     std::vector<Anchor> cuts;
     std::vector<char> out_a, out_b;
     std::vector<char> ops, end_ops, end_cols;
@@ -402,125 +397,171 @@ void classify(std::vector<Alignment> &alns, const RealignOptions &opt) {
 
 } // namespace
 
-void Realigner::align_read(const uint8_t *read, int32_t qlen, const bio_map_hit_t *hits,
-                           int32_t n_hits, std::vector<Alignment> &out) {
-    out.clear();
+// The read, in one orientation, with its minimizers sorted by hash (then
+// position), computed once per read and strand.
+void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand) {
+    Scratch &s = *s_;
+    Scratch::Strand &st = s.strands[strand];
+    if (st.ready) return;
+    oriented_read(read, qlen, strand, st.oread);
+    int64_t n = minimizers(st.oread.data(), qlen, opt_.k, opt_.w, s.hash, s.pos, s.strand);
+    st.mins.resize(size_t(n));
+    for (int64_t i = 0; i < n; ++i)
+        st.mins[size_t(i)] = Minimizer{s.hash[size_t(i)], s.pos[size_t(i)], s.strand[size_t(i)]};
+    std::sort(st.mins.begin(), st.mins.end(), [](const Minimizer &a, const Minimizer &b) {
+        return a.hash != b.hash ? a.hash < b.hash : a.pos < b.pos;
+    });
+    st.ready = true;
+}
+
+// Anchors of the read (in the hit's orientation) in a reference region
+// around the hit, and their best chain, into `path`. False when there is no
+// chain of two anchors or more.
+bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<Anchor> &path, double &score) {
     Scratch &s = *s_;
     const int32_t k = opt_.k;
+    const Scratch::Strand &st = s.strands[hit.strand];
+    // The hit's window widened on both sides, so that it holds the read's
+    // true span even after large net deletions.
+    int64_t cstart = ref_.offsets[hit.ref_id];
+    int64_t cend = cstart + ref_.lengths[hit.ref_id];
+    int64_t margin = int64_t(qlen) / REGION_MARGIN_DIVISOR + REGION_MARGIN_MIN;
+    int64_t rs = std::max(cstart, hit.ref_start - margin);
+    int64_t re = std::min(cend, hit.ref_end + margin);
+    if (re - rs < k) return false;
+
+    // Equal hashes taken on equal strands (the read is already in the hit's
+    // orientation). Region minimizers come by position and each one's read
+    // matches by position, so the anchors come out sorted by (x, y).
+    int64_t ng = minimizers(ref_.codes + rs, re - rs, k, opt_.w, s.hash, s.pos, s.strand);
+    s.anchors.clear();
+    for (int64_t i = 0; i < ng; ++i) {
+        uint64_t hv = s.hash[size_t(i)];
+        auto lo = std::lower_bound(st.mins.begin(), st.mins.end(), hv,
+                                   [](const Minimizer &m, uint64_t v) { return m.hash < v; });
+        auto hi = lo;
+        while (hi != st.mins.end() && hi->hash == hv) ++hi;
+        if (size_t(hi - lo) > READ_MAX_OCC) continue;
+        for (auto m = lo; m != hi; ++m)
+            if (m->strand == s.strand[size_t(i)]) s.anchors.push_back(Anchor{rs + s.pos[size_t(i)], m->pos});
+    }
+    if (s.anchors.size() < 2 || s.anchors.size() > size_t(INT32_MAX)) return false;
+
+    size_t na = s.anchors.size();
+    s.ax.resize(na);
+    s.ay.resize(na);
+    s.f.resize(na);
+    s.prev.resize(na);
+    for (size_t i = 0; i < na; ++i) s.ax[i] = s.anchors[i].x, s.ay[i] = s.anchors[i].y;
+    bio_chain_dp(s.ax.data(), s.ay.data(), int32_t(na), k, CHAIN_MAX_DIST, CHAIN_MAX_LOOKBACK, 0.01 * k,
+                 s.f.data(), s.prev.data());
+    // The best chain that overlaps the hit's own window: the region may also
+    // hold another copy of a repeat, which is another hit's business.
+    s.chain_start.resize(na);
+    size_t best = na;
+    for (size_t i = 0; i < na; ++i) {
+        int32_t p = s.prev[i];
+        s.chain_start[i] = p < 0 ? s.ax[i] : s.chain_start[size_t(p)];
+        bool overlaps = s.chain_start[i] < hit.ref_end && s.ax[i] + k > hit.ref_start;
+        if (overlaps && (best == na || s.f[i] > s.f[best])) best = i;
+    }
+    if (best == na) return false;
+    path.clear();
+    for (int64_t i = int64_t(best); i >= 0; i = s.prev[size_t(i)]) path.push_back(s.anchors[size_t(i)]);
+    std::reverse(path.begin(), path.end());
+    score = s.f[best];
+    return path.size() >= 2;
+}
+
+// Aligns the read along a chain: cut into pieces at anchors, ends extended
+// and clipped; fills the alignment's columns, counts and spans.
+void Realigner::align_chain(const std::vector<Anchor> &path, int32_t qlen, Alignment &a) {
+    Scratch &s = *s_;
+    const uint8_t *oread = s.strands[a.strand].oread.data();
+    int64_t cstart = ref_.offsets[a.ref_id];
+    int64_t cend = cstart + ref_.lengths[a.ref_id];
+
+    // Cut points.
+    s.cuts.clear();
+    s.cuts.push_back(path.front());
+    for (size_t i = 1; i < path.size(); ++i) {
+        const Anchor &an = path[i], &p = path[i - 1], &last = s.cuts.back();
+        if (std::abs((an.x - an.y) - (p.x - p.y)) > DIAGONAL_JUMP) {
+            if (p.x != last.x) s.cuts.push_back(p);
+            s.cuts.push_back(an);
+        } else if (an.x - last.x >= PIECE_SPAN || an.y - last.y >= PIECE_SPAN || i + 1 == path.size()) {
+            s.cuts.push_back(an);
+        }
+    }
+    const Anchor first = s.cuts.front(), last = s.cuts.back();
+
+    // Left end, from the first anchor backwards.
+    int64_t lq = std::min<int64_t>(first.y, END_MAX);
+    int64_t lr = std::min<int64_t>(first.x - cstart, lq + lq / 16 + 8);
+    extend_end(ref_.codes + first.x - lr, int32_t(lr), oread + first.y - lq, int32_t(lq), s.out_a, s.out_b,
+               s.end_cols, s.end_ops);
+    int64_t ref0 = first.x - ref_bases(s.end_ops.data(), s.end_ops.size());
+    int64_t q0 = first.y - read_bases(s.end_ops.data(), s.end_ops.size());
+    s.ops.assign(s.end_ops.rbegin(), s.end_ops.rend());
+
+    // Middle pieces.
+    for (size_t c = 0; c + 1 < s.cuts.size(); ++c) {
+        const Anchor &p = s.cuts[c], &q = s.cuts[c + 1];
+        align_global(ref_.codes + p.x, int32_t(q.x - p.x), oread + p.y, int32_t(q.y - p.y), MAP_SCORES, s.out_a,
+                     s.out_b, s.ops);
+    }
+
+    // Right end, from the last anchor onwards (reversed, far end first).
+    int64_t rq = std::min<int64_t>(qlen - last.y, END_MAX);
+    int64_t rr = std::min<int64_t>(cend - last.x, rq + rq / 16 + 8);
+    s.rev_ref.assign(std::reverse_iterator<const uint8_t *>(ref_.codes + last.x + rr),
+                     std::reverse_iterator<const uint8_t *>(ref_.codes + last.x));
+    s.rev_read.assign(std::reverse_iterator<const uint8_t *>(oread + last.y + rq),
+                      std::reverse_iterator<const uint8_t *>(oread + last.y));
+    extend_end(s.rev_ref.data(), int32_t(rr), s.rev_read.data(), int32_t(rq), s.out_a, s.out_b, s.end_cols,
+               s.end_ops);
+    s.ops.insert(s.ops.end(), s.end_ops.begin(), s.end_ops.end());
+
+    join_split_gaps(s.ops, ref_.codes + ref0, oread + q0, s.runs_in, s.runs_out);
+    describe(s.ops, ref_.codes + ref0, oread + q0, a);
+    int64_t q1 = q0 + read_bases(s.ops.data(), s.ops.size());
+    a.ref_start = ref0 - cstart;
+    a.ref_end = a.ref_start + ref_bases(s.ops.data(), s.ops.size());
+    a.query_start = int32_t(a.strand == 0 ? q0 : qlen - q1);
+    a.query_end = int32_t(a.strand == 0 ? q1 : qlen - q0);
+}
+
+void Realigner::align_read(const uint8_t *read, int32_t qlen, const bio_map_hit_t *hits, int32_t n_hits,
+                           std::vector<Alignment> &out) {
+    out.clear();
+    Scratch &s = *s_;
+    s.strands[0].ready = s.strands[1].ready = false;
+    if (size_t(n_hits) > s.paths.size()) s.paths.resize(size_t(n_hits));
+    // First the chains: which part of the read each hit covers decides
+    // whether it is a part, a secondary hit worth aligning, or nothing.
     for (int32_t h = 0; h < n_hits; ++h) {
         const bio_map_hit_t &hit = hits[h];
-        if (h == 0 || hit.strand != hits[h - 1].strand || s.oread.size() != size_t(qlen))
-            oriented_read(read, qlen, hit.strand, s.oread);
-        const uint8_t *oread = s.oread.data();
-
-        // Reference region: the hit's window widened on both sides, so that
-        // it holds the read's true span even after large net deletions.
-        int64_t cstart = ref_.offsets[hit.ref_id];
-        int64_t cend = cstart + ref_.lengths[hit.ref_id];
-        int64_t margin = int64_t(qlen) / 2 + 256;
-        int64_t rs = std::max(cstart, hit.ref_start - margin);
-        int64_t re = std::min(cend, hit.ref_end + margin);
-        if (re - rs < k) continue;
-
-        // Anchors: equal hashes taken on equal strands (the read is already
-        // in the hit's orientation).
-        int64_t nr = minimizers(oread, qlen, k, opt_.w, s.read_hash, s.read_pos, s.read_strand);
-        int64_t ng = minimizers(ref_.codes + rs, re - rs, k, opt_.w, s.hash, s.pos, s.strand);
-        s.region.resize(size_t(ng));
-        for (int64_t i = 0; i < ng; ++i)
-            s.region[size_t(i)] = RegionMinimizer{s.hash[size_t(i)], rs + s.pos[size_t(i)], s.strand[size_t(i)]};
-        std::sort(s.region.begin(), s.region.end(), [](const RegionMinimizer &a, const RegionMinimizer &b) {
-            return a.hash != b.hash ? a.hash < b.hash : a.pos < b.pos;
-        });
-        s.anchors.clear();
-        for (int64_t i = 0; i < nr; ++i) {
-            uint64_t hv = s.read_hash[size_t(i)];
-            auto lo = std::lower_bound(s.region.begin(), s.region.end(), hv,
-                                       [](const RegionMinimizer &m, uint64_t v) { return m.hash < v; });
-            auto hi = lo;
-            while (hi != s.region.end() && hi->hash == hv) ++hi;
-            if (size_t(hi - lo) > REGION_MAX_OCC) continue;
-            for (auto m = lo; m != hi; ++m)
-                if (m->strand == s.read_strand[size_t(i)]) s.anchors.push_back(Anchor{m->pos, s.read_pos[size_t(i)]});
-        }
-        if (s.anchors.size() < 2 || s.anchors.size() > size_t(INT32_MAX)) continue;
-        std::sort(s.anchors.begin(), s.anchors.end(),
-                  [](const Anchor &a, const Anchor &b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
-
-        // The best chain.
-        size_t na = s.anchors.size();
-        s.ax.resize(na);
-        s.ay.resize(na);
-        s.f.resize(na);
-        s.prev.resize(na);
-        for (size_t i = 0; i < na; ++i) s.ax[i] = s.anchors[i].x, s.ay[i] = s.anchors[i].y;
-        bio_chain_dp(s.ax.data(), s.ay.data(), int32_t(na), k, CHAIN_MAX_DIST, CHAIN_MAX_LOOKBACK,
-                     0.01 * k, s.f.data(), s.prev.data());
-        size_t best = size_t(std::max_element(s.f.begin(), s.f.end()) - s.f.begin());
-        s.path.clear();
-        for (int64_t i = int64_t(best); i >= 0; i = s.prev[size_t(i)]) s.path.push_back(s.anchors[size_t(i)]);
-        if (s.path.size() < 2) continue;
-        std::reverse(s.path.begin(), s.path.end());
-
-        // Cut points.
-        s.cuts.clear();
-        s.cuts.push_back(s.path.front());
-        for (size_t i = 1; i < s.path.size(); ++i) {
-            const Anchor &a = s.path[i], &p = s.path[i - 1], &last = s.cuts.back();
-            if (std::abs((a.x - a.y) - (p.x - p.y)) > DIAGONAL_JUMP) {
-                if (p.x != last.x) s.cuts.push_back(p);
-                s.cuts.push_back(a);
-            } else if (a.x - last.x >= PIECE_SPAN || a.y - last.y >= PIECE_SPAN ||
-                       i + 1 == s.path.size()) {
-                s.cuts.push_back(a);
-            }
-        }
-        const Anchor first = s.cuts.front(), last = s.cuts.back();
-
-        // Left end, from the first anchor backwards.
-        int64_t lq = std::min<int64_t>(first.y, END_MAX);
-        int64_t lr = std::min<int64_t>(first.x - cstart, lq + lq / 16 + 8);
-        extend_end(ref_.codes + first.x - lr, int32_t(lr), oread + first.y - lq, int32_t(lq), s.out_a,
-                   s.out_b, s.end_cols, s.end_ops);
-        int64_t ref0 = first.x - ref_bases(s.end_ops.data(), s.end_ops.size());
-        int64_t q0 = first.y - read_bases(s.end_ops.data(), s.end_ops.size());
-        s.ops.assign(s.end_ops.rbegin(), s.end_ops.rend());
-
-        // Middle pieces.
-        for (size_t c = 0; c + 1 < s.cuts.size(); ++c) {
-            const Anchor &a = s.cuts[c], &b = s.cuts[c + 1];
-            align_global(ref_.codes + a.x, int32_t(b.x - a.x), oread + a.y, int32_t(b.y - a.y), MAP_SCORES, s.out_a,
-                        s.out_b, s.ops);
-        }
-
-        // Right end, from the last anchor onwards (reversed, far end first).
-        int64_t rq = std::min<int64_t>(qlen - last.y, END_MAX);
-        int64_t rr = std::min<int64_t>(cend - last.x, rq + rq / 16 + 8);
-        s.rev_ref.assign(std::reverse_iterator<const uint8_t *>(ref_.codes + last.x + rr),
-                         std::reverse_iterator<const uint8_t *>(ref_.codes + last.x));
-        s.rev_read.assign(std::reverse_iterator<const uint8_t *>(oread + last.y + rq),
-                          std::reverse_iterator<const uint8_t *>(oread + last.y));
-        extend_end(s.rev_ref.data(), int32_t(rr), s.rev_read.data(), int32_t(rq), s.out_a, s.out_b,
-                   s.end_cols, s.end_ops);
-        s.ops.insert(s.ops.end(), s.end_ops.begin(), s.end_ops.end());
-
-        join_split_gaps(s.ops, ref_.codes + ref0, oread + q0, s.runs_in, s.runs_out);
+        prepare_strand(read, qlen, hit.strand);
+        std::vector<Anchor> &path = s.paths[size_t(h)];
+        double score = 0;
+        if (!chain_hit(hit, qlen, path, score)) continue;
         Alignment a;
-        describe(s.ops, ref_.codes + ref0, oread + q0, a);
-        int64_t q1 = q0 + read_bases(s.ops.data(), s.ops.size());
         a.ref_id = hit.ref_id;
-        a.ref_start = ref0 - cstart;
-        a.ref_end = a.ref_start + ref_bases(s.ops.data(), s.ops.size());
         a.strand = hit.strand;
-        a.query_start = int32_t(hit.strand == 0 ? q0 : qlen - q1);
-        a.query_end = int32_t(hit.strand == 0 ? q1 : qlen - q0);
-        a.n_anchors = int32_t(s.path.size());
+        int64_t cstart = ref_.offsets[hit.ref_id];
+        a.ref_start = path.front().x - cstart;
+        a.ref_end = path.back().x + opt_.k - cstart;
+        int64_t y0 = path.front().y, y1 = path.back().y + opt_.k;
+        a.query_start = int32_t(hit.strand == 0 ? y0 : qlen - y1);
+        a.query_end = int32_t(hit.strand == 0 ? y1 : qlen - y0);
+        a.n_anchors = int32_t(path.size());
         a.s1 = hit.chain_score;
         a.hit_index = h;
         a.read_len = qlen;
         out.push_back(std::move(a));
     }
     classify(out, opt_);
+    for (Alignment &a : out) align_chain(s.paths[size_t(a.hit_index)], qlen, a);
 }
 
 int32_t clip_head(const Alignment &a) {

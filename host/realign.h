@@ -107,6 +107,17 @@ struct Alignment {
     int32_t read_len = 0;
 };
 
+struct Minimizer {
+    uint64_t hash;
+    int64_t pos;
+    uint8_t strand;
+};
+
+struct Anchor {
+    int64_t x; // reference position, concatenated coordinates
+    int64_t y; // position on the read in the hit's orientation
+};
+
 // Per-thread working memory of the re-alignment, reused from read to read.
 class Realigner {
 public:
@@ -125,6 +136,10 @@ public:
 
 private:
     struct Scratch;
+    void prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand);
+    bool chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<Anchor> &path, double &score);
+    void align_chain(const std::vector<Anchor> &path, int32_t qlen, Alignment &a);
+
     const RefSeqs &ref_;
     RealignOptions opt_;
     Scratch *s_;

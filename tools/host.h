@@ -62,11 +62,11 @@ public:
         checked(bh_mapper_map(get(), reads.get(), &text, &len), get(), bh_mapper_error);
         return {text, len};
     }
-    // The batch map() last mapped, formatted again as SAM (sam 1) or PAF.
-    std::string_view format(const HostReader &reads, int32_t sam) {
+    // With paf_beside_sam: the PAF of the batch map() last mapped.
+    std::string_view paf() {
         const char *text = nullptr;
         size_t len = 0;
-        checked(bh_mapper_format(get(), reads.get(), sam, &text, &len), get(), bh_mapper_error);
+        checked(bh_mapper_paf(get(), &text, &len), get(), bh_mapper_error);
         return {text, len};
     }
     bh_map_counts counts() const {

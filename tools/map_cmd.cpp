@@ -15,23 +15,35 @@ namespace bioeng {
 const char MAP_USAGE[] =
     "Usage: bioeng map [options] <ref.fa> <reads.fq> [<reads.fq>...]\n"
     "\n"
-    "Maps reads to a reference and prints one line per hit: PAF by default\n"
-    "(12 standard columns, tp:A:P/S and cg:Z: tags), SAM with -a. Inputs may be\n"
-    "FASTA or FASTQ, plain, gzip or BGZF (detected from the content); '-' reads\n"
-    "the reads from standard input. Several reads files are mapped one after\n"
-    "the other, as if concatenated. A summary of the run (reads, mapped\n"
-    "fraction, records, time, memory) goes to standard error at the end.\n"
+    "Maps reads to a reference and prints one line per alignment: PAF by default\n"
+    "(12 standard columns, then tp, NM, ms, AS, nn, cm, s1, s2, de, cg tags), SAM\n"
+    "with -a. Every hit is re-aligned: true reference and read spans, read ends\n"
+    "that do not match soft-clipped, parts of a chimeric read as supplementary\n"
+    "alignments (SAM flag 2048, SA tag). Inputs may be FASTA or FASTQ, plain,\n"
+    "gzip or BGZF (detected from the content); '-' reads the reads from standard\n"
+    "input. Several reads files are mapped one after the other, as if\n"
+    "concatenated. A summary of the run (reads, mapped fraction, records, time,\n"
+    "memory) goes to standard error at the end.\n"
     "\n"
     "Options:\n"
     "  -x STR            preset: map-ont (noisy long reads), map-pb (PacBio\n"
     "                    long reads) or sr (short accurate reads); it sets\n"
-    "                    -k, -w, --max-occ, -N and --min-score, and any of\n"
-    "                    those given as well overrides it\n"
+    "                    -k, -w, --max-occ, -N, --min-score and\n"
+    "                    --secondary-ratio; any of those given as well\n"
+    "                    overrides it\n"
     "  -k INT            k-mer length, 1..32 [15]\n"
     "  -w INT            minimizer window, in k-mers [10]\n"
     "  --max-occ INT     drop minimizers occurring more than INT times in the\n"
     "                    reference; 0 keeps all [500]\n"
-    "  -N, --max-hits INT  hits per read: the primary and up to INT-1 secondary [5]\n"
+    "  -N, --max-hits INT  library hits per read that are re-aligned [5]\n"
+    "  --secondary=yes|no  report secondary alignments [yes]\n"
+    "  --secondary-ratio NUM  least chain score of a secondary alignment, as a\n"
+    "                    fraction of the primary's, 0..1 [0.8]\n"
+    "  --cs              PAF: add the cs tag (short form)\n"
+    "  --MD              SAM: add the MD tag\n"
+    "  --raw-hits        print the library's own hits unchanged: one window as\n"
+    "                    long as the read per hit, no clipping, no split\n"
+    "                    alignments, only the tp/cg (PAF) and NM/AS (SAM) tags\n"
     "  --min-score NUM   least chain score [40]\n"
     "  -t, --threads INT threads for parsing and mapping; 0 uses every processor [0]\n"
     "  -a                SAM output (header, unmapped reads with flag 4)\n"
@@ -108,6 +120,20 @@ MapArgs parse_map_args(int argc, char **argv, bool &help) {
             s.opt.threads = int32_t(args.int_value(0, 1024));
         else if (name == "-a")
             s.opt.sam = 1;
+        else if (name == "--secondary") {
+            std::string v = args.value();
+            if (v != "yes" && v != "no") throw UsageError("--secondary takes yes or no");
+            s.opt.secondaries = v == "yes";
+        } else if (name == "--secondary-ratio") {
+            s.opt.secondary_ratio = args.double_value();
+            if (!(s.opt.secondary_ratio >= 0 && s.opt.secondary_ratio <= 1))
+                throw UsageError("--secondary-ratio must lie between 0 and 1");
+        } else if (name == "--cs")
+            s.opt.cs = 1;
+        else if (name == "--MD")
+            s.opt.md = 1;
+        else if (name == "--raw-hits")
+            s.opt.raw_hits = 1;
         else if (name == "-R")
             s.read_group = args.value();
         else if (name == "-o" || name == "--output")
@@ -130,6 +156,7 @@ MapArgs parse_map_args(int argc, char **argv, bool &help) {
     s.ref_path = positional[0];
     s.reads_paths.assign(positional.begin() + 1, positional.end());
     s.opt.read_group = s.read_group.empty() ? nullptr : s.read_group.c_str();
+    s.opt.paf_beside_sam = !s.paf_path.empty();
     return s;
 }
 
@@ -166,7 +193,7 @@ public:
         } else {
             main_.write(text);
         }
-        if (paf_) paf_->write(mapper.format(reads, 0));
+        if (paf_) paf_->write(mapper.paf());
     }
 
     void finish() {

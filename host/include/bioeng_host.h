@@ -111,15 +111,25 @@ typedef struct bh_map_options {
     double min_score;  /* least chain score, finite [40] */
     int32_t threads;   /* parser and mapping threads; 0 uses every processor [0] */
     int32_t sam;       /* 0 PAF, 1 SAM [0] */
+    int32_t raw_hits;  /* 1 prints the library's hits unchanged (window-long
+                          alignments, no clipping, no tags beyond tp/cg/NM/AS) [0] */
+    int32_t cs;        /* 1 adds the cs tag to PAF lines [0] */
+    int32_t md;        /* 1 adds the MD tag to SAM records [0] */
+    int32_t secondaries;     /* 0 reports no secondary hits [1] */
+    double secondary_ratio;  /* least chain score of a secondary hit, as a
+                                fraction of the part it competes with, 0..1 [0.8] */
     /* A read group for SAM: a header line "@RG<tab>ID:...<tab>..." where the
      * two characters backslash and t may stand for a tab; it goes into the
      * header and every record gets RG:Z:<ID>. It is read (and checked) by
      * bh_mapper_load. NULL or "" for none [NULL] */
     const char *read_group;
+    int32_t paf_beside_sam; /* with sam = 1, every batch is formatted as PAF
+                               too, for bh_mapper_paf [0] */
 } bh_map_options;
 
 void bh_map_options_init(bh_map_options *opt);
-/* Sets the fields a preset tunes (k, w, max_occ, max_hits, min_score),
+/* Sets the fields a preset tunes (k, w, max_occ, max_hits, min_score,
+ * secondary_ratio),
  * leaving the others as they are; set fields of your own afterwards.
  * Presets: "map-ont" (noisy long reads), "map-pb" (PacBio long reads),
  * "sr" (short accurate reads). BH_ERR_ARGUMENT for another name. */
@@ -141,11 +151,9 @@ int bh_mapper_sam_header(bh_mapper *m, const char *command_line, const char **te
  * SAM records with flag 4 for unmapped reads). *text stays valid until the
  * next call on m; the output is the same for any thread count. */
 int bh_mapper_map(bh_mapper *m, const bh_reader *reads, const char **text, size_t *len);
-/* Formats the batch bh_mapper_map last mapped once more, as SAM (sam = 1)
- * or PAF (sam = 0), without mapping it again: `reads` must be the reader
- * given to that call, still on the same batch. Not counted again. */
-int bh_mapper_format(bh_mapper *m, const bh_reader *reads, int32_t sam, const char **text,
-                     size_t *len);
+/* With paf_beside_sam: the PAF records of the batch bh_mapper_map last
+ * mapped (and returned as SAM). *text stays valid until the next call on m. */
+int bh_mapper_paf(bh_mapper *m, const char **text, size_t *len);
 
 /* What the mapper has mapped since bh_mapper_load. Records are PAF lines
  * (and mapped SAM records): primary + secondary + supplementary. */

@@ -142,8 +142,31 @@ def check_golden_map_paf():
 
 
 def check_golden_map_sam():
-    out, _ = run(["map", "-a", example("ref.fa"), example("reads.fq")])
+    out, _ = run(["map", "-a", "--MD", example("ref.fa"), example("reads.fq")])
     golden("example.sam", out)
+
+
+def check_golden_map_raw():
+    """--raw-hits prints the library's own hits, as the tool did before it
+    re-aligned them."""
+    out, _ = run(["map", "--raw-hits", example("ref.fa"), example("reads.fq")])
+    golden("example.raw.paf", out)
+    out, _ = run(["map", "-a", "--raw-hits", example("ref.fa"), example("reads.fq")])
+    golden("example.raw.sam", out)
+
+
+def check_split_and_secondary_options():
+    base, _ = run(["map", example("ref.fa"), example("reads.fq")])
+    none, _ = run(["map", "--secondary=no", example("ref.fa"), example("reads.fq")])
+    rows = lambda out: [l.split("\t") for l in out.decode().splitlines()]
+    ensure(all(r[12] != "tp:A:S" for r in rows(none)), "--secondary=no printed a secondary")
+    ensure([r for r in rows(base) if r[12] != "tp:A:S"] == rows(none),
+           "--secondary=no changed the other records")
+    loose, _ = run(["map", "--secondary-ratio", "0.2", example("ref.fa"), example("reads.fq")])
+    ensure(len(rows(loose)) >= len(rows(base)), "a lower ratio reported fewer records")
+    cs, _ = run(["map", "--cs", example("ref.fa"), example("reads.fq")])
+    for plain, with_cs in zip(rows(base), rows(cs)):
+        ensure(plain == with_cs[:-1] and with_cs[-1].startswith("cs:Z:"), "--cs tag")
 
 
 def check_golden_stats():
@@ -342,14 +365,18 @@ def check_sam_matches_paf():
     ensure(len(paf_rows) == len(sam_rows), "PAF has %d hits, SAM %d mapped records" %
            (len(paf_rows), len(sam_rows)))
     names = set()
+    parts = {}
+    for r in sam_rows:
+        parts[r[0]] = parts.get(r[0], 0) + (not int(r[1]) & 256)
     for p, s in zip(paf_rows, sam_rows):
         flag = int(s[1])
         ensure(p[0] == s[0], "read order differs: %s vs %s" % (p[0], s[0]))
         ensure((p[4] == "-") == bool(flag & 16), "strand differs for " + p[0])
         ensure((p[12] == "tp:A:S") == bool(flag & 256), "primary/secondary differs for " + p[0])
+        ptags = dict(t.split(":", 1) for t in p[12:])
         ensure(p[5] == s[2] and int(p[7]) + 1 == int(s[3]), "position differs for " + p[0])
         ensure(p[11] == s[4], "mapq differs for " + p[0])
-        cg = p[13][5:]
+        cg = ptags["cg"][2:]
         ops = cigar_ops(s[5])
         core = [o for o in ops if o[1] != "S"]
         ensure("".join("%d%s" % o for o in core) == cg, "CIGAR differs for " + p[0])
@@ -360,9 +387,16 @@ def check_sam_matches_paf():
         clip = ops[0][0] if ops[0][1] == "S" else 0
         expect_clip = int(p[2]) if p[4] == "+" else int(p[1]) - int(p[3])
         ensure(clip == expect_clip, "leading soft clip for " + p[0])
+        ensure(sum(n for n, op in core) == int(p[10]), "block length for " + p[0])
         tags = dict(t.split(":", 1) for t in s[11:])
         ensure(tags["NM"] == "i:%d" % (int(p[10]) - int(p[9])), "NM for " + p[0])
-        ensure("AS" in tags, "AS missing for " + p[0])
+        for tag in ("NM", "ms", "AS", "nn", "tp", "cm", "s1", "s2", "de"):
+            ensure(tags[tag] == ptags[tag], "%s differs for %s" % (tag, p[0]))
+        # Every primary or supplementary part names the others in SA.
+        split = parts[p[0]] > 1 and not flag & 256
+        ensure(("SA" in tags) == split, "SA tag for " + p[0])
+        if split:
+            ensure(tags["SA"].count(";") == parts[p[0]] - 1, "SA entries for " + p[0])
         names.add(p[0])
     unmapped = [r for r in parse_sam(sam) if int(r[1]) & 4]
     ensure(unmapped and not any(r[0] in names for r in unmapped), "unmapped reads")
@@ -428,8 +462,29 @@ def samtools_round(tmp, label, ref, reads):
     first = lambda key: int(next(l for l in stats.splitlines() if key in l).split()[0])
     ensure(first("in total") == len(records), "flagstat total")
     ensure(first("secondary") == sum(1 for r in records if int(r[1]) & 256), "flagstat secondary")
+    ensure(first("supplementary") == sum(1 for r in records if int(r[1]) & 2048),
+           "flagstat supplementary")
     ensure(first("primary mapped") ==
-           sum(1 for r in records if not int(r[1]) & (4 | 256)), "flagstat primary mapped")
+           sum(1 for r in records if not int(r[1]) & (4 | 256 | 2048)), "flagstat primary mapped")
+    # MD and NM are what samtools calmd computes from the reference.
+    md_path = os.path.join(tmp, label + ".md.sam")
+    out, _ = run(["map", "-a", "--MD", ref, reads])
+    with open(md_path, "wb") as f:
+        f.write(out)
+    # calmd indexes the reference: give it a copy, so the source tree stays clean.
+    ref_copy = os.path.join(tmp, label + ".ref.fa")
+    shutil.copy(os.path.join(ARGS.source, ref), ref_copy)
+    calmd = samtools("calmd", md_path, ref_copy)
+    ours = [r for r in parse_sam(out) if not int(r[1]) & 4]
+    theirs = [r for r in (l.split("\t") for l in calmd.splitlines() if not l.startswith("@"))
+              if not int(r[1]) & 4]
+    ensure(len(ours) == len(theirs), "calmd record count")
+    for a, b in zip(ours, theirs):
+        ta = dict(t.split(":", 1) for t in a[11:])
+        tb = dict(t.split(":", 1) for t in b[11:])
+        ensure(ta["MD"] == tb["MD"] and ta["NM"] == tb["NM"],
+               "MD/NM of %s differ from calmd: %s %s vs %s %s" %
+               (a[0], ta["MD"], ta["NM"], tb["MD"], tb["NM"]))
     # A region query through the index returns exactly the records there.
     name = records[0][2] if records[0][2] != "*" else next(r[2] for r in records if r[2] != "*")
     region = samtools("view", "-c", sorted_bam, name)
