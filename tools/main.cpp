@@ -23,7 +23,10 @@ const char MAIN_USAGE[] =
     "\n"
     "Input files may be plain, gzip or BGZF compressed.\n"
     "'bioeng <command> --help' lists the options of a command;\n"
-    "'bioeng --version' prints the version.\n";
+    "'bioeng --version' prints the version.\n"
+    "\n"
+    "Exit status: 0 on success; 1 for bad input, a missing file, a failed\n"
+    "write or exhausted memory; 2 for a usage mistake.\n";
 
 struct Command {
     const char *name;

@@ -61,6 +61,7 @@ for set in long noisy; do
   done
   for s in 20 80 200; do run $set -k 15 -w 10 --min-score "$s"; done
   run $set -k 17 -w 10 --max-occ 200
+  run $set -k 17 -w 10 --secondary-ratio 0.5
 done
 if [[ $WHICH == short || $WHICH == all ]]; then
   for kw in "15 10" "17 10" "19 10" "21 11" "19 6" "17 6" "15 5"; do
@@ -69,4 +70,6 @@ if [[ $WHICH == short || $WHICH == all ]]; then
   done
   for s in 20 30 60; do run short -k 19 -w 10 --min-score "$s"; done
   run short -k 19 -w 10 --max-occ 200
+  run short -k 19 -w 10 --secondary-ratio 0.5
+  run short -k 19 -w 10 --secondary-ratio 0.95
 fi

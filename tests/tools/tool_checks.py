@@ -337,6 +337,27 @@ def check_summary():
     ensure(text["mapped"] == js["mapped_reads"], "stderr and JSON disagree on mapped reads")
 
 
+def check_man_page():
+    """bioeng.1, built beside the tool from the help texts, renders with man
+    and shows every line of every command's --help."""
+    page = os.path.join(os.path.dirname(ARGS.bioeng), "bioeng.1")
+    ensure(os.path.exists(page), "no manual page at " + page)
+    if shutil.which("man") is None:
+        print("man not installed; skipped")
+        sys.exit(77)
+    env = dict(os.environ, LC_ALL="C", MANWIDTH="200", MAN_KEEP_FORMATTING="")
+    proc = subprocess.run(["man", "-l", page], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          env=env)
+    ensure(proc.returncode == 0 and not proc.stderr.strip(),
+           "man -l failed: " + proc.stderr.decode(errors="replace"))
+    shown = {l.strip() for l in proc.stdout.decode().splitlines()}
+    for cmd in ([], ["map"], ["align"], ["stats"]):
+        out, _ = run(cmd + ["--help"])
+        for line in out.decode().splitlines()[1:]:  # the Usage line goes to SYNOPSIS
+            ensure(not line.strip() or line.strip() in shown,
+                   "bioeng %s --help line missing from the manual: %r" % (" ".join(cmd), line))
+
+
 def parse_sam(text):
     records = []
     for line in text.decode().splitlines():
