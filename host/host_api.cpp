@@ -6,6 +6,7 @@
 #include "input.h"
 #include "mapper.h"
 #include "reference.h"
+#include "report.h"
 #include "stats.h"
 
 #include <atomic>
@@ -203,6 +204,12 @@ struct bh_mapper {
     RefTable refs;
     IndexPtr index;
     std::unique_ptr<BatchMapper> mapper;
+    std::string text;
+};
+
+struct bh_report {
+    ErrorSlot err;
+    PafReport report;
     std::string text;
 };
 
@@ -489,4 +496,53 @@ BH_EXPORT int32_t bh_mapper_n_refs(const bh_mapper *m) { return m ? m->refs.size
 
 BH_EXPORT const char *bh_mapper_error(const bh_mapper *m) {
     return m ? m->err.message.c_str() : "no mapper";
+}
+
+// ----------------------------------------------------------------- reports
+
+BH_EXPORT bh_report *bh_report_new(void) { return make_handle<bh_report>(); }
+
+BH_EXPORT void bh_report_free(bh_report *r) { delete r; }
+
+BH_EXPORT int bh_report_add_paf(bh_report *r, const char *path) {
+    if (!r || !path) return BH_ERR_ARGUMENT;
+    std::string label;
+    try {
+        label = input_label(path);
+    } catch (...) {
+        return BH_ERR_NOMEM;
+    }
+    return guarded(r->err, label, [&] {
+        std::unique_ptr<TextSource> text = open_text_source(open_file_source(path), label);
+        std::vector<uint8_t> buf(size_t(1) << 20);
+        std::string pending; // a line cut by the end of a read
+        uint64_t line_no = 0;
+        for (size_t got; (got = text->read(buf.data(), buf.size())) > 0;) {
+            std::string_view chunk(reinterpret_cast<const char *>(buf.data()), got);
+            for (size_t nl; (nl = chunk.find('\n')) != std::string_view::npos;) {
+                pending.append(chunk.substr(0, nl));
+                if (!pending.empty() && pending.back() == '\r') pending.pop_back();
+                r->report.add_line(pending, label, ++line_no);
+                pending.clear();
+                chunk.remove_prefix(nl + 1);
+            }
+            pending.append(chunk);
+        }
+        if (!pending.empty()) r->report.add_line(pending, label, ++line_no);
+        return BH_OK;
+    });
+}
+
+BH_EXPORT int bh_report_html(bh_report *r, const char *title, const char **text, size_t *len) {
+    if (!r || !text || !len) return BH_ERR_ARGUMENT;
+    return guarded(r->err, std::string(), [&] {
+        r->text = r->report.html(title ? title : "");
+        *text = r->text.data();
+        *len = r->text.size();
+        return BH_OK;
+    });
+}
+
+BH_EXPORT const char *bh_report_error(const bh_report *r) {
+    return r ? r->err.message.c_str() : "no report";
 }

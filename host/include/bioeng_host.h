@@ -173,6 +173,23 @@ int bh_mapper_counts(const bh_mapper *m, bh_map_counts *out);
 int32_t bh_mapper_n_refs(const bh_mapper *m);
 const char *bh_mapper_error(const bh_mapper *m);
 
+/* ------------------------------------------------------------ reports */
+
+/* A picture of mapping results: identity and mapping-quality histograms,
+ * read length against identity, coverage along each reference sequence,
+ * as one self-contained HTML page with inline SVG. */
+typedef struct bh_report bh_report;
+
+bh_report *bh_report_new(void);
+void bh_report_free(bh_report *r);
+/* Adds every line of a PAF file ("-": standard input; plain or gzip). A
+ * line that is not PAF is an error naming the file and line. */
+int bh_report_add_paf(bh_report *r, const char *path);
+/* The page; `title` names the input. *text stays valid until the next call
+ * on r. */
+int bh_report_html(bh_report *r, const char *title, const char **text, size_t *len);
+const char *bh_report_error(const bh_report *r);
+
 #ifdef __cplusplus
 }
 #endif

@@ -108,7 +108,7 @@ def compressed_variants(tmp, name):
 # ------------------------------------------------------------------ checks
 
 def check_help():
-    for cmd in ("map", "align", "stats"):
+    for cmd in ("map", "align", "stats", "report"):
         out, _ = run([cmd, "--help"])
         ensure(out.startswith(b"Usage: bioeng " + cmd.encode()), cmd + " --help")
     out, _ = run(["--help"])
@@ -351,11 +351,95 @@ def check_man_page():
     ensure(proc.returncode == 0 and not proc.stderr.strip(),
            "man -l failed: " + proc.stderr.decode(errors="replace"))
     shown = {l.strip() for l in proc.stdout.decode().splitlines()}
-    for cmd in ([], ["map"], ["align"], ["stats"]):
+    for cmd in ([], ["map"], ["align"], ["stats"], ["report"]):
         out, _ = run(cmd + ["--help"])
         for line in out.decode().splitlines()[1:]:  # the Usage line goes to SYNOPSIS
             ensure(not line.strip() or line.strip() in shown,
                    "bioeng %s --help line missing from the manual: %r" % (" ".join(cmd), line))
+
+
+class PlotElements:
+    """Counts the report's plot elements in an HTML text: {svg id: {mark
+    class: count}}, with the svg's class list under "class"."""
+
+    def __init__(self, text):
+        from html.parser import HTMLParser
+        self.plots = {}
+        plots, current = self.plots, [None]
+
+        class Parser(HTMLParser):
+            def handle_starttag(self, tag, attrs):
+                a = dict(attrs)
+                if tag == "svg" and a.get("id"):
+                    current[0] = plots.setdefault(a["id"], {"class": a.get("class", "")})
+                elif current[0] is not None and a.get("class") in ("bar", "point", "area"):
+                    current[0][a["class"]] = current[0].get(a["class"], 0) + 1
+
+            def handle_endtag(self, tag):
+                if tag == "svg":
+                    current[0] = None
+        Parser().feed(text)
+
+    def check(self, n_mapq_values):
+        ensure(self.plots.get("identity-histogram", {}).get("bar", 0) > 3, "identity bars")
+        ensure(self.plots.get("mapq-histogram", {}).get("bar", 0) == n_mapq_values, "mapq bars")
+        ensure(self.plots.get("length-vs-identity", {}).get("point", 0) > 200, "scatter points")
+        coverage = [p for p in self.plots.values() if "coverage" in p["class"]]
+        ensure(len(coverage) == 3 and all(p.get("area") == 1 for p in coverage),
+               "coverage plots: %r" % coverage)
+
+
+def report_of_example(tmp):
+    paf_path = os.path.join(tmp, "example.paf")
+    with open(paf_path, "wb") as f:
+        f.write(run(["map", example("ref.fa"), example("reads.fq")])[0])
+    html_path = os.path.join(tmp, "report.html")
+    run(["report", paf_path, "-o", html_path])
+    primary = [l.split("\t") for l in read_source(paf_path).decode().splitlines()
+               if "tp:A:P" in l]
+    return paf_path, html_path, len({r[11] for r in primary})
+
+
+def check_report():
+    """bioeng report: one HTML page with every plot, the same from gzip or
+    standard input, and a line that is not PAF named in the error."""
+    with tempfile.TemporaryDirectory() as tmp:
+        paf_path, html_path, n_mapq = report_of_example(tmp)
+        page = read_source(html_path)
+        ensure(page.startswith(b"<!DOCTYPE html>") and b"<script" not in page and
+               b"href=" not in page and b"src=" not in page, "not a self-contained page")
+        PlotElements(page.decode()).check(n_mapq)
+        gz_path = paf_path + ".gz"
+        with open(gz_path, "wb") as f:
+            f.write(gzip.compress(read_source(paf_path)))
+        with open(gz_path, "rb") as f:
+            out, _ = run(["report", "--title", paf_path, "-"], stdin=f)
+        ensure(out == run(["report", "--title", paf_path, paf_path])[0],
+               "report differs for gzip on standard input")
+        bad = os.path.join(tmp, "bad.paf")
+        with open(bad, "wb") as f:
+            f.write(read_source(paf_path)[:2000].rsplit(b"\n", 1)[0] + b"\nnot\ta\tpaf\n")
+        expect_failure(["report", bad], [bad, "not a PAF line"])
+
+
+def check_report_in_browser():
+    """The page renders in headless Chromium, and the DOM it builds holds
+    every plot."""
+    browser = shutil.which("chromium") or shutil.which("chromium-browser")
+    if browser is None:
+        print("chromium not installed; skipped")
+        sys.exit(77)
+    with tempfile.TemporaryDirectory() as tmp:
+        _, html_path, n_mapq = report_of_example(tmp)
+        cmd = [browser, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+               "--disable-background-networking", "--disable-component-update",
+               "--disable-sync", "--user-data-dir=" + os.path.join(tmp, "profile"),
+               "--dump-dom", "file://" + html_path]
+        proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        ensure(proc.returncode == 0, "chromium failed:\n" + proc.stderr.decode(errors="replace"))
+        dom = proc.stdout.decode()
+        ensure("bioeng report" in dom, "the page did not load:\n" + dom[:500])
+        PlotElements(dom).check(n_mapq)
 
 
 def parse_sam(text):
