@@ -156,6 +156,7 @@ private:
         double step = tick_step(hi - lo, 6);
         std::string s;
         for (double v = std::ceil(lo / step - 1e-9) * step; v <= hi + step * 1e-9; v += step) {
+            if (std::abs(v) < step * 1e-6) v = 0; // no "-0" from rounding
             std::string label = tick_label(v, step);
             if (x_axis) {
                 s += line(px(v), TOP + PLOT_H, px(v), TOP + PLOT_H + 4);
