@@ -358,6 +358,34 @@ def check_man_page():
                    "bioeng %s --help line missing from the manual: %r" % (" ".join(cmd), line))
 
 
+def check_progress_on_terminal():
+    """On a terminal, the progress line says when the index is being built
+    and gives a percentage and an ETA for files of known size; the summary
+    follows it."""
+    import pty
+    master, slave = pty.openpty()
+    proc = subprocess.Popen([ARGS.bioeng, "map", "--batch-size", "4096", example("ref.fa"),
+                             example("reads.fq")], cwd=ARGS.source, stdout=subprocess.PIPE,
+                            stderr=slave)
+    os.close(slave)
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # the terminal closes with the process
+            break
+        if not chunk:
+            break
+        shown += chunk
+    proc.stdout.read()
+    ensure(proc.wait() == 0, "map on a terminal failed")
+    os.close(master)
+    text = shown.decode(errors="replace")
+    ensure("building its index" in text, "no index message: %r" % text[:300])
+    ensure("%, ETA " in text, "no percentage and ETA: %r" % text[:300])
+    ensure("bioeng map: records:" in text, "no summary on the terminal")
+
+
 class PlotElements:
     """Counts the report's plot elements in an HTML text: {svg id: {mark
     class: count}}, with the svg's class list under "class"."""
