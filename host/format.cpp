@@ -25,13 +25,44 @@ int64_t position_in_reference(const bio_map_hit_t &hit, const RefTable &refs) {
 void tab(std::string &out) { out.push_back('\t'); }
 
 // SAM's SEQ and QUAL columns; "*" for QUAL when the read came from FASTA.
+// A read without bases has "*" in both.
 void append_seq_and_qual(std::string &out, const ReadView &read, bool reverse) {
+    if (read.len == 0) {
+        out.append("*\t*");
+        return;
+    }
     append_bases(out, read.codes, read.len, reverse);
     tab(out);
     if (read.qual)
         append_quals(out, read.qual, read.len, reverse);
     else
         out.push_back('*');
+}
+
+// PAF's 12 standard columns, without a line end.
+struct PafColumns {
+    int64_t query_start, query_end;
+    int32_t strand, ref_id;
+    int64_t ref_start, ref_end; // within the reference sequence
+    int64_t matches, block_len;
+    int32_t mapq;
+};
+
+void append_paf_columns(std::string &out, const ReadView &read, const RefTable &refs, const PafColumns &c) {
+    size_t r = size_t(c.ref_id);
+    out.append(read.name);
+    for (int64_t v : {int64_t(read.len), c.query_start, c.query_end}) {
+        tab(out);
+        append_int(out, v);
+    }
+    tab(out);
+    out.push_back(c.strand ? '-' : '+');
+    tab(out);
+    out.append(refs.names[r]);
+    for (int64_t v : {refs.lengths[r], c.ref_start, c.ref_end, c.matches, c.block_len, int64_t(c.mapq)}) {
+        tab(out);
+        append_int(out, v);
+    }
 }
 
 } // namespace
@@ -118,31 +149,10 @@ void append_quals(std::string &out, const uint8_t *qual, int32_t len, bool rever
 
 void append_paf(std::string &out, const ReadView &read, const bio_map_hit_t &hit,
                 const RefTable &refs, std::string_view cigar, bool primary) {
-    size_t r = size_t(hit.ref_id);
     int64_t start = position_in_reference(hit, refs);
-    out.append(read.name);
-    tab(out);
-    append_int(out, read.len);
-    tab(out);
-    append_int(out, hit.query_start);
-    tab(out);
-    append_int(out, hit.query_end);
-    tab(out);
-    out.push_back(hit.strand ? '-' : '+');
-    tab(out);
-    out.append(refs.names[r]);
-    tab(out);
-    append_int(out, refs.lengths[r]);
-    tab(out);
-    append_int(out, start);
-    tab(out);
-    append_int(out, start + (hit.ref_end - hit.ref_start));
-    tab(out);
-    append_int(out, hit.n_match);
-    tab(out);
-    append_int(out, hit.aln_len);
-    tab(out);
-    append_int(out, hit.mapq);
+    PafColumns c{hit.query_start, hit.query_end, hit.strand, hit.ref_id, start,
+                 start + (hit.ref_end - hit.ref_start), hit.n_match, hit.aln_len, hit.mapq};
+    append_paf_columns(out, read, refs, c);
     out.append(primary ? "\ttp:A:P" : "\ttp:A:S");
     if (!cigar.empty()) {
         out.append("\tcg:Z:");
@@ -315,30 +325,9 @@ void append_alignment_tags(std::string &out, const Alignment &a) {
 
 void append_paf_alignment(std::string &out, const ReadView &read, const Alignment &a,
                           const RefTable &refs, const uint8_t *oread, bool cs) {
-    size_t r = size_t(a.ref_id);
-    out.append(read.name);
-    tab(out);
-    append_int(out, read.len);
-    tab(out);
-    append_int(out, a.query_start);
-    tab(out);
-    append_int(out, a.query_end);
-    tab(out);
-    out.push_back(a.strand ? '-' : '+');
-    tab(out);
-    out.append(refs.names[r]);
-    tab(out);
-    append_int(out, refs.lengths[r]);
-    tab(out);
-    append_int(out, a.ref_start);
-    tab(out);
-    append_int(out, a.ref_end);
-    tab(out);
-    append_int(out, a.matches);
-    tab(out);
-    append_int(out, a.block_len);
-    tab(out);
-    append_int(out, a.mapq);
+    PafColumns c{a.query_start, a.query_end, a.strand, a.ref_id, a.ref_start, a.ref_end,
+                 a.matches, a.block_len, a.mapq};
+    append_paf_columns(out, read, refs, c);
     append_alignment_tags(out, a);
     out.append("\tcg:Z:");
     append_cigar(out, a.cigar);

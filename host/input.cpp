@@ -137,7 +137,7 @@ public:
         while (zs_.avail_out > 0) {
             if (zs_.avail_in == 0 && !in_eof_) refill();
             if (between_members_) {
-                if (zs_.avail_in == 0) break; // clean end of the last member
+                if (zs_.avail_in == 0 || skip_zero_padding()) break; // clean end
                 if (zs_.next_in[0] != GZIP_ID1)
                     throw InputError(label_ + ": unexpected data after the end of the gzip stream");
                 between_members_ = false;
@@ -161,6 +161,17 @@ public:
     Compression compression() const override { return kind_; }
 
 private:
+    // Zero bytes after the last member (padding some writers add, which
+    // gzip -dc accepts): true when only zeros are left, which are consumed.
+    bool skip_zero_padding() {
+        while (zs_.avail_in > 0 && zs_.next_in[0] == 0) {
+            ++zs_.next_in;
+            --zs_.avail_in;
+            if (zs_.avail_in == 0 && !in_eof_) refill();
+        }
+        return zs_.avail_in == 0;
+    }
+
     void refill() {
         size_t got = bytes_->read(in_.data(), in_.size());
         if (got == 0) in_eof_ = true;
@@ -195,6 +206,7 @@ public:
     size_t read(uint8_t *dst, size_t n) override {
         size_t got = 0;
         while (got < n) {
+            if (tail_) return got + tail_->read(dst + got, n - got);
             if (out_pos_ == out_len_ && !next_block()) break;
             size_t take = std::min(n - got, out_len_ - out_pos_);
             std::memcpy(dst + got, out_.data() + out_pos_, take);
@@ -210,39 +222,85 @@ private:
         throw InputError(label_ + ": truncated BGZF file (block at byte " +
                          std::to_string(offset_) + " is incomplete)");
     }
+    [[noreturn]] void corrupt(const std::string &what) const {
+        throw InputError(label_ + ": corrupt BGZF data (" + what + " at byte " +
+                         std::to_string(offset_) + ")");
+    }
 
-    // Decompresses the next block into out_; false at a clean end.
+    // The end of the input: only after the end-of-file block (an empty
+    // block), optionally followed by zero padding. Without that block the
+    // file was cut at a block boundary.
+    bool end_of_input(size_t have) {
+        if (have > 0 && !only_zeros_follow(have)) corrupt("unexpected data after the blocks");
+        if (!saw_eof_block_)
+            throw InputError(label_ + ": truncated BGZF file (no end-of-file block after byte " +
+                             std::to_string(offset_) + ")");
+        return false;
+    }
+
+    // True when the `have` bytes in block_ and everything after them are zero.
+    bool only_zeros_follow(size_t have) {
+        for (;;) {
+            for (size_t i = 0; i < have; ++i)
+                if (block_[i] != 0) return false;
+            have = bytes_->read(block_.data(), block_.size());
+            if (have == 0) return true;
+        }
+    }
+
+    // A gzip member that is not a BGZF block (no BC extra field): it and
+    // everything after it are read as ordinary multi-member gzip, as
+    // gzip -dc does.
+    void hand_over_to_gzip(size_t header_bytes) {
+#ifdef BIOENG_HAVE_ZLIB
+        std::vector<uint8_t> head(block_.begin(), block_.begin() + long(header_bytes));
+        auto rest = std::make_unique<PrefixedSource>(std::move(head), std::move(bytes_));
+        tail_ = std::make_unique<ZlibText>(std::move(rest), label_, Compression::bgzf);
+#else
+        (void)header_bytes;
+        corrupt("a gzip member without a BC field, which needs zlib");
+#endif
+    }
+
+    // Decompresses the next block into out_; false at a clean end or after
+    // handing the rest over to gzip decompression.
     bool next_block() {
         for (;;) {
             size_t head = bytes_->read(block_.data(), GZIP_FIXED_HEADER);
-            if (head == 0) return false;
+            if (head == 0 || block_[0] == 0) return end_of_input(head);
             if (head < GZIP_FIXED_HEADER) truncated();
-            if (block_[0] != GZIP_ID1 || block_[1] != GZIP_ID2 || block_[2] != GZIP_CM_DEFLATE ||
-                !(block_[3] & GZIP_FLG_FEXTRA))
-                throw InputError(label_ + ": corrupt BGZF data (no block header at byte " +
-                                 std::to_string(offset_) + ")");
+            if (block_[0] != GZIP_ID1 || block_[1] != GZIP_ID2 || block_[2] != GZIP_CM_DEFLATE)
+                corrupt("no block header");
+            if (!(block_[3] & GZIP_FLG_FEXTRA)) {
+                hand_over_to_gzip(head);
+                return false;
+            }
             size_t xlen = le16(&block_[10]);
+            if (xlen > BGZF_MAX_BLOCK - GZIP_FIXED_HEADER - GZIP_TRAILER)
+                corrupt("extra field of " + std::to_string(xlen) + " bytes");
             if (bytes_->read(block_.data() + GZIP_FIXED_HEADER, xlen) < xlen) truncated();
             size_t bsize = block_size(xlen);
-            if (bsize < GZIP_FIXED_HEADER + xlen + GZIP_TRAILER)
-                throw InputError(label_ + ": corrupt BGZF block size at byte " +
-                                 std::to_string(offset_));
+            if (bsize == 0) {
+                hand_over_to_gzip(GZIP_FIXED_HEADER + xlen);
+                return false;
+            }
+            if (bsize < GZIP_FIXED_HEADER + xlen + GZIP_TRAILER) corrupt("block size");
             size_t rest = bsize - GZIP_FIXED_HEADER - xlen;
             if (bytes_->read(block_.data() + GZIP_FIXED_HEADER + xlen, rest) < rest) truncated();
             size_t produced = 0;
             auto rc = libdeflate_gzip_decompress(dec_, block_.data(), bsize, out_.data(),
                                                  out_.size(), &produced);
-            if (rc != LIBDEFLATE_SUCCESS)
-                throw InputError(label_ + ": corrupt BGZF block at byte " +
-                                 std::to_string(offset_));
+            if (rc != LIBDEFLATE_SUCCESS) corrupt("a block that does not decompress");
             offset_ += bsize;
             out_pos_ = 0;
             out_len_ = produced;
+            saw_eof_block_ = produced == 0;
             if (produced) return true; // an empty block (the end marker) gives nothing
         }
     }
 
-    // BSIZE + 1 from the "BC" extra subfield.
+    // BSIZE + 1 from the "BC" extra subfield; 0 when there is none. Reads
+    // only within the xlen bytes of the extra field.
     size_t block_size(size_t xlen) const {
         const uint8_t *x = block_.data() + GZIP_FIXED_HEADER;
         for (size_t i = 0; i + 4 <= xlen;) {
@@ -251,8 +309,7 @@ private:
                 return size_t(le16(x + i + 4)) + 1;
             i += 4 + slen;
         }
-        throw InputError(label_ + ": not a BGZF block at byte " + std::to_string(offset_) +
-                         " (gzip member without a BC field)");
+        return 0;
     }
 
     std::unique_ptr<ByteSource> bytes_;
@@ -262,6 +319,8 @@ private:
     size_t out_pos_ = 0;
     size_t out_len_ = 0;
     uint64_t offset_ = 0;
+    bool saw_eof_block_ = false;
+    std::unique_ptr<TextSource> tail_; // the rest, once an ordinary gzip member follows
     libdeflate_decompressor *dec_ = nullptr;
 };
 #endif
@@ -285,6 +344,12 @@ std::string describe_byte(unsigned char c) {
 }
 
 bool is_blank(char c) { return c == '\n' || c == '\r' || c == ' '; }
+
+bool only_blank(const char *p, const char *end) {
+    for (; p < end; ++p)
+        if (!is_blank(*p)) return false;
+    return true;
+}
 
 // Length of a line [p, end) without a carriage return before its end.
 size_t line_length(const char *p, const char *end) {
@@ -416,13 +481,13 @@ size_t RecordReader::fasta_prefix(bool at_end) const {
 // turns a truncated or mis-framed file into a message with a line number.
 size_t RecordReader::fastq_prefix(bool at_end) {
     const char *b = buf_.data();
-    size_t end = len_;
-    if (at_end)
-        while (end > 0 && is_blank(b[end - 1])) --end;
+    const size_t end = len_;
     size_t pos = 0;
     int32_t n = 0;
     uint64_t line = line_;
+    empty_.clear();
     while (pos < end) {
+        if (at_end && only_blank(b + pos, b + end)) break; // blank lines after the last record
         const char *start[4];
         const char *stop[4];
         size_t p = pos;
@@ -435,8 +500,11 @@ size_t RecordReader::fastq_prefix(bool at_end) {
             } else if (!at_end) {
                 fastq_records_ = n;
                 return pos; // record continues in bytes not read yet
-            } else if (i == 3 && p < end) {
+            } else if (i == 3 && (p < end || line_length(start[1], stop[1]) == 0)) {
+                // The last quality line, without a line feed (or empty, for
+                // an empty sequence, when the text ends after the separator).
                 stop[i] = b + end;
+                while (stop[i] > start[i] && is_blank(stop[i][-1])) --stop[i];
                 p = end;
             } else {
                 fail("truncated FASTQ record starting at line " + std::to_string(line) +
@@ -456,6 +524,9 @@ size_t RecordReader::fastq_prefix(bool at_end) {
             fail("malformed FASTQ: record at line " + std::to_string(line) + " has " +
                  std::to_string(seq_len) + " bases but " + std::to_string(qual_len) +
                  " quality values" + (qual_len < seq_len && p == end ? " (truncated?)" : ""));
+        if (seq_len == 0 && opt_.keep_empty)
+            empty_.push_back({n, std::string_view(start[0] + 1,
+                                                  line_length(start[0] + 1, stop[0]))});
         pos = p;
         line += 4;
         ++n;
@@ -506,6 +577,88 @@ void RecordReader::parse(size_t len, RecordBatch &batch) {
     if (n < 0) fail("internal error: parser output buffers too small");
     batch.count = n;
     batch.format = format_;
+    if (opt_.keep_empty) {
+        if (!fastq) find_empty_fasta(len);
+        if (!empty_.empty()) restore_empty(batch, n, records);
+    }
+}
+
+// FASTA records of the first `len` bytes whose sequence lines are all empty
+// once their line ends are dropped (the parser's rule for a dropped record).
+void RecordReader::find_empty_fasta(size_t len) {
+    empty_.clear();
+    const char *text = buf_.data();
+    const char *end = text + len;
+    int32_t index = 0;
+    for (const char *rec = text; rec < end; ++index) {
+        const char *nl = static_cast<const char *>(std::memchr(rec, '\n', size_t(end - rec)));
+        const char *header_end = nl ? nl : end;
+        const char *p = nl ? nl + 1 : end;
+        bool empty = true;
+        while (p < end && *p != '>') {
+            const char *stop = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+            if (!stop) stop = end;
+            if (line_length(p, stop) > 0) empty = false;
+            p = stop < end ? stop + 1 : end;
+        }
+        if (empty) empty_.push_back({index, std::string_view(rec + 1, line_length(rec + 1, header_end))});
+        rec = p;
+    }
+}
+
+// Puts the records the parser dropped for their empty sequence back at
+// their places, with a length of 0 and no bases or qualities. When the
+// count does not add up to the records of the chunk, the batch is left as
+// the parser made it.
+void RecordReader::restore_empty(RecordBatch &batch, int32_t parsed, size_t expected) {
+    size_t total = size_t(parsed) + empty_.size();
+    if (total != expected) {
+        empty_.clear();
+        return;
+    }
+    std::vector<int32_t> name_offs(batch.name_offs.data(), batch.name_offs.data() + parsed + 1);
+    std::vector<int32_t> packed_offs(batch.packed_offs.data(),
+                                     batch.packed_offs.data() + parsed + 1);
+    std::vector<int32_t> lens(batch.seq_lens.data(), batch.seq_lens.data() + parsed);
+    std::vector<int32_t> protein(batch.is_protein.data(), batch.is_protein.data() + parsed);
+    std::vector<char> names(batch.names.data(), batch.names.data() + name_offs[size_t(parsed)]);
+    std::vector<int32_t> qual_offs;
+    bool quals = batch.has_quals();
+    if (quals) qual_offs.assign(batch.qual_offs.data(), batch.qual_offs.data() + parsed + 1);
+
+    size_t names_len = names.size();
+    for (const EmptyRecord &e : empty_) names_len += e.header.size() + 1;
+    batch.names.reserve_discard(names_len + 1);
+    char *out_names = batch.names.data();
+    int32_t name_at = 0, from = 0;
+    size_t next_empty = 0;
+    for (size_t i = 0; i < total; ++i) {
+        batch.name_offs.data()[i] = name_at;
+        bool empty = next_empty < empty_.size() && size_t(empty_[next_empty].index) == i;
+        if (empty) {
+            std::string_view h = empty_[next_empty++].header;
+            std::memcpy(out_names + name_at, h.data(), h.size());
+            out_names[name_at + int32_t(h.size())] = 0;
+            name_at += int32_t(h.size()) + 1;
+            batch.packed_offs.data()[i] = packed_offs[size_t(from)];
+            batch.seq_lens.data()[i] = 0;
+            batch.is_protein.data()[i] = opt_.protein > 0 ? 1 : 0;
+            if (quals) batch.qual_offs.data()[i] = qual_offs[size_t(from)];
+            continue;
+        }
+        size_t f = size_t(from++);
+        int32_t name_len = name_offs[f + 1] - name_offs[f];
+        std::memcpy(out_names + name_at, names.data() + name_offs[f], size_t(name_len));
+        name_at += name_len;
+        batch.packed_offs.data()[i] = packed_offs[f];
+        batch.seq_lens.data()[i] = lens[f];
+        batch.is_protein.data()[i] = protein[f];
+        if (quals) batch.qual_offs.data()[i] = qual_offs[f];
+    }
+    batch.name_offs.data()[total] = name_at;
+    batch.packed_offs.data()[total] = packed_offs[size_t(parsed)];
+    if (quals) batch.qual_offs.data()[total] = qual_offs[size_t(parsed)];
+    batch.count = int32_t(total);
 }
 
 bool RecordReader::next(RecordBatch &batch) {
@@ -529,10 +682,15 @@ bool RecordReader::next(RecordBatch &batch) {
         len_ -= cut;
         consumed_ += cut;
         if (batch.count > 0) {
-            delivered_ += uint64_t(batch.count);
+            delivered_ += uint64_t(batch.count) - empty_in(batch);
             return true;
         }
     }
+}
+
+// Records of the batch restored with an empty sequence.
+uint64_t RecordReader::empty_in(const RecordBatch &batch) const {
+    return batch.count > 0 && opt_.keep_empty ? uint64_t(empty_.size()) : 0;
 }
 
 bool RecordReader::at_end() const {

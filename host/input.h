@@ -13,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bioeng {
@@ -134,7 +135,10 @@ private:
     size_t fasta_prefix(bool at_end) const;
     size_t fastq_prefix(bool at_end);
     void parse(size_t len, RecordBatch &batch);
+    void find_empty_fasta(size_t len);
+    void restore_empty(RecordBatch &batch, int32_t parsed, size_t expected);
     bool at_end() const;
+    uint64_t empty_in(const RecordBatch &batch) const;
     [[noreturn]] void fail(const std::string &what) const;
 
     std::unique_ptr<TextSource> text_;
@@ -148,7 +152,14 @@ private:
     uint64_t consumed_ = 0; // text bytes handed to the parser so far
     uint64_t line_ = 1;     // line number of buf_[0], for messages
     int32_t fastq_records_ = 0; // records counted by the last fastq_prefix
-    uint64_t delivered_ = 0;    // records handed out so far
+    // Records of the chunk being parsed whose sequence is empty (the parser
+    // drops them): their index among all the chunk's records and header.
+    struct EmptyRecord {
+        int32_t index;
+        std::string_view header;
+    };
+    std::vector<EmptyRecord> empty_;
+    uint64_t delivered_ = 0;    // records with a sequence handed out so far
 };
 
 // Opens `path` (a file name; "-" is standard input) for record reading.

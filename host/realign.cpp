@@ -35,7 +35,7 @@ constexpr int64_t PIECE_SPAN = 500;
 // that its wide band does not widen the neighbouring pieces.
 constexpr int64_t DIAGONAL_JUMP = 32;
 // Band of a piece: its length difference plus this.
-constexpr int32_t PIECE_BAND_SLACK = 64;
+constexpr int32_t PIECE_BAND_SLACK = 32;
 // Read bases beyond the first or last anchor that an end may cover.
 constexpr int32_t END_MAX = 2000;
 
@@ -48,7 +48,7 @@ constexpr size_t READ_MAX_OCC = 32;
 // The reference region searched for a hit's anchors: its window widened by
 // qlen / REGION_MARGIN_DIVISOR + REGION_MARGIN_MIN on both sides.
 constexpr int64_t REGION_MARGIN_DIVISOR = 8;
-constexpr int64_t REGION_MARGIN_MIN = 512;
+constexpr int64_t REGION_MARGIN_MIN = 16;
 
 // Lowest score the 16-bit kernel holds (see fits_16_bits).
 constexpr int64_t I16_LOWEST = -16383;
@@ -75,17 +75,40 @@ struct Run {
     int64_t len;
 };
 
+// Minimizer hashes are already well mixed; the multiplication spreads the
+// k-mer hashes of small k, which fill only the low bits.
+uint64_t table_slot(uint64_t hash) { return (hash * 0x9E3779B97F4A7C15ULL) >> 20; }
+
 bool is_match(uint8_t ref_code, uint8_t read_code) { return ref_code < 4 && ref_code == read_code; }
+
+// The read in one orientation, with its minimizers sorted by hash (then
+// position) and a table to find a hash's entries.
+struct ReadStrand {
+    bool ready = false;
+    std::vector<uint8_t> oread;
+    std::vector<Minimizer> mins;
+    // Open addressing over the distinct hashes of `mins`: a slot holds the
+    // index of the hash's first entry in `mins` plus 1, 0 when empty.
+    std::vector<uint32_t> table;
+    uint64_t mask = 0;
+};
+
+// The entries of `st.mins` with hash hv: [*first, *last).
+void find_hash(const ReadStrand &st, uint64_t hv, size_t &first, size_t &last) {
+    for (uint64_t slot = table_slot(hv) & st.mask; st.table[slot]; slot = (slot + 1) & st.mask) {
+        size_t i = st.table[slot] - 1;
+        if (st.mins[i].hash != hv) continue;
+        first = last = i;
+        while (last < st.mins.size() && st.mins[last].hash == hv) ++last;
+        return;
+    }
+    first = last = 0;
+}
 
 } // namespace
 
 struct Realigner::Scratch {
-    struct Strand {
-        bool ready = false;
-        std::vector<uint8_t> oread;
-        std::vector<Minimizer> mins; // by hash, then position
-    };
-    Strand strands[2];
+    ReadStrand strands[2];
     std::vector<std::vector<Anchor>> paths; // chain of each hit
     std::vector<uint64_t> hash;
     std::vector<int64_t> pos;
@@ -151,6 +174,24 @@ bool fits_16_bits(int32_t la, int32_t lb, const Scores &sc) {
     return -penalty * (longest + 1) >= I16_LOWEST && int64_t(sc.match) * (longest + 1) <= I16_HIGHEST;
 }
 
+// Whether the gapless alignment of two sequences of equal length n is the
+// best global one: it scores n x match less (match - mismatch) per
+// mismatching column; any alignment with gaps has at least two gap columns
+// (as many insertions as deletions) and so at most n - 1 diagonal columns,
+// scoring at most (n - 1) x match + 2 x gap. Most pieces of accurate reads
+// are exact, and this spares the kernel for them.
+bool gapless_is_optimal(const uint8_t *ref, const uint8_t *qry, int32_t n, const Scores &sc) {
+    int64_t best_gapped = int64_t(n - 1) * sc.match + 2 * int64_t(sc.gap);
+    int64_t cost = 0, limit = int64_t(n) * sc.match - best_gapped; // gapless must lose less than this
+    for (int32_t i = 0; i < n; ++i) {
+        if (ref[i] != qry[i]) {
+            cost += sc.match - sc.mismatch;
+            if (cost >= limit) return false;
+        }
+    }
+    return true;
+}
+
 // Global banded alignment of ref[0, rl) with qry[0, ql); appends the
 // columns ('M', 'I' read base only, 'D' reference base only) to ops. The
 // shorter sequence goes first, since the kernel's traceback grows with the
@@ -160,6 +201,10 @@ void align_global(const uint8_t *ref, int32_t rl, const uint8_t *qry, int32_t ql
     if (rl == 0 || ql == 0) {
         ops.insert(ops.end(), size_t(rl), 'D');
         ops.insert(ops.end(), size_t(ql), 'I');
+        return;
+    }
+    if (rl == ql && gapless_is_optimal(ref, qry, rl, sc)) {
+        ops.insert(ops.end(), size_t(rl), 'M');
         return;
     }
     bool ref_first = rl <= ql;
@@ -201,6 +246,11 @@ void extend_end(const uint8_t *ref, int32_t rl, const uint8_t *qry, int32_t ql, 
                 std::vector<char> &out_b, std::vector<char> &cols, std::vector<char> &ops) {
     ops.clear();
     if (rl == 0 || ql == 0) return;
+    if (rl >= ql && std::equal(qry, qry + ql, ref + (rl - ql), is_match)) {
+        // The read end matches base for base: nothing can score higher.
+        ops.assign(size_t(ql), 'M');
+        return;
+    }
     cols.clear();
     align_global(ref, rl, qry, ql, CLIP_SCORES, out_a, out_b, cols);
     int64_t run = 0, peak = 0;
@@ -401,7 +451,7 @@ void classify(std::vector<Alignment> &alns, const RealignOptions &opt) {
 // position), computed once per read and strand.
 void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand) {
     Scratch &s = *s_;
-    Scratch::Strand &st = s.strands[strand];
+    ReadStrand &st = s.strands[strand];
     if (st.ready) return;
     oriented_read(read, qlen, strand, st.oread);
     int64_t n = minimizers(st.oread.data(), qlen, opt_.k, opt_.w, s.hash, s.pos, s.strand);
@@ -411,8 +461,19 @@ void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand
     std::sort(st.mins.begin(), st.mins.end(), [](const Minimizer &a, const Minimizer &b) {
         return a.hash != b.hash ? a.hash < b.hash : a.pos < b.pos;
     });
+    size_t cap = 16;
+    while (cap < 2 * st.mins.size()) cap *= 2;
+    st.table.assign(cap, 0);
+    st.mask = cap - 1;
+    for (size_t i = 0; i < st.mins.size(); ++i) {
+        if (i > 0 && st.mins[i].hash == st.mins[i - 1].hash) continue;
+        uint64_t slot = table_slot(st.mins[i].hash) & st.mask;
+        while (st.table[slot]) slot = (slot + 1) & st.mask;
+        st.table[slot] = uint32_t(i + 1);
+    }
     st.ready = true;
 }
+
 
 // Anchors of the read (in the hit's orientation) in a reference region
 // around the hit, and their best chain, into `path`. False when there is no
@@ -420,7 +481,7 @@ void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand
 bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<Anchor> &path, double &score) {
     Scratch &s = *s_;
     const int32_t k = opt_.k;
-    const Scratch::Strand &st = s.strands[hit.strand];
+    const ReadStrand &st = s.strands[hit.strand];
     // The hit's window widened on both sides, so that it holds the read's
     // true span even after large net deletions.
     int64_t cstart = ref_.offsets[hit.ref_id];
@@ -436,14 +497,12 @@ bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<An
     int64_t ng = minimizers(ref_.codes + rs, re - rs, k, opt_.w, s.hash, s.pos, s.strand);
     s.anchors.clear();
     for (int64_t i = 0; i < ng; ++i) {
-        uint64_t hv = s.hash[size_t(i)];
-        auto lo = std::lower_bound(st.mins.begin(), st.mins.end(), hv,
-                                   [](const Minimizer &m, uint64_t v) { return m.hash < v; });
-        auto hi = lo;
-        while (hi != st.mins.end() && hi->hash == hv) ++hi;
-        if (size_t(hi - lo) > READ_MAX_OCC) continue;
-        for (auto m = lo; m != hi; ++m)
-            if (m->strand == s.strand[size_t(i)]) s.anchors.push_back(Anchor{rs + s.pos[size_t(i)], m->pos});
+        size_t lo, hi;
+        find_hash(st, s.hash[size_t(i)], lo, hi);
+        if (hi - lo > READ_MAX_OCC) continue;
+        for (size_t m = lo; m < hi; ++m)
+            if (st.mins[m].strand == s.strand[size_t(i)])
+                s.anchors.push_back(Anchor{rs + s.pos[size_t(i)], st.mins[m].pos});
     }
     if (s.anchors.size() < 2 || s.anchors.size() > size_t(INT32_MAX)) return false;
 

@@ -15,14 +15,18 @@
 //  3. the part of the read the chain covers is aligned piecewise: cut at
 //     chain anchors about every PIECE_SPAN reference bases (and on both
 //     sides of any jump of the chain's diagonal), each piece aligned
-//     globally with nw_banded_diag_simd, band = the piece's length
-//     difference + PIECE_BAND_SLACK;
+//     globally with nw_banded_diag_simd (nw_banded_diag when its 16-bit
+//     lanes could overflow), band = the piece's length difference +
+//     PIECE_BAND_SLACK (32); split gaps the linear score cannot tell from
+//     one gap are then joined (join_split_gaps);
 //  4. the read ends beyond the first and last anchor are aligned to the
 //     reference next to them, and each is then clipped by the drop-off rule
-//     (see clip_extension in realign.cpp): the alignment is rescored from
-//     the anchor outwards with strict scores (match +2, mismatch -4, gap
-//     column -4), and it ends where that running score peaks; a read end
-//     that does not match thus becomes a soft clip instead of being forced.
+//     (extend_end in realign.cpp): the end is aligned with strict scores
+//     (match +2, mismatch -4, gap column -4), walked from the anchor
+//     outwards, and cut where that running score peaks (the walk stops once
+//     it has fallen 100 below the peak); a read end that does not match
+//     thus becomes a soft clip instead of being forced. At most END_MAX
+//     (2000) read bases beyond an anchor are considered.
 //
 // Then the hits are sorted into one primary, supplementary parts (hits that
 // cover another part of the read) and secondary hits (hits competing for a
@@ -37,9 +41,13 @@
 // shorter of the two (0 when there is none, giving 60). Secondary hits get
 // mapq 0.
 //
-// Memory: apart from arrays linear in the read and region (minimizers,
-// anchors, CIGAR), the aligner's working memory is bounded by the piece
-// sizes, whatever the read length (see realign.cpp).
+// Memory: apart from arrays linear in the read and its region (minimizers,
+// anchors, columns), the kernels' working memory is bounded whatever the
+// read length: a piece spans at most PIECE_SPAN plus one chain link
+// (CHAIN_MAX_DIST 5000) on either sequence, the shorter sequence goes first,
+// so a call needs at most about (min + 1) x (2 (|diff| + 32) + 1) bytes of
+// traceback, about 15 MB at worst and about 33 kB for a typical
+// 500-base piece; an end at most 2000 x 2 (2000/16 + 40) bytes.
 #pragma once
 
 #include "engine.h"

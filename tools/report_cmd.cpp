@@ -28,12 +28,12 @@ class HostReport : public HostHandle<bh_report, bh_report_free> {
 public:
     HostReport() : HostHandle(bh_report_new()) {}
     void add(const std::string &path) {
-        checked(bh_report_add_paf(get(), path.c_str()), get(), bh_report_error);
+        checked<bh_report_error>(bh_report_add_paf(get(), path.c_str()));
     }
     std::string_view html(const std::string &title) {
         const char *text = nullptr;
         size_t len = 0;
-        checked(bh_report_html(get(), title.c_str(), &text, &len), get(), bh_report_error);
+        checked<bh_report_error>(bh_report_html(get(), title.c_str(), &text, &len));
         return {text, len};
     }
 };

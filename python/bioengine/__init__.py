@@ -1,5 +1,8 @@
 """Python binding of libengine: FASTA/FASTQ input, five-bit packing, codon
-translation, pairwise alignment, minimizers and read mapping.
+translation, pairwise alignment, minimizers and read mapping; and of its host
+layer, libbioeng_host: checked plain/gzip/BGZF input (:class:`SeqFile`),
+file mapping to PAF/SAM (:class:`Mapper`) and summaries, byte for byte as the
+``bioeng`` tool.
 
 The library is loaded with ctypes from ``$BIOENGINE_LIB``, else from next to
 this package, else from the source tree's ``build/`` directory, else by name
@@ -14,7 +17,8 @@ from .codes import (AA_DECODE, AMINO_ACIDS, NT_DECODE, RC_GAP, RC_STOP, RC_UNKNO
                     STANDARD_CODE, decode, encode, find_atg, getitem5, has_compression, is_bgzf,
                     looks_like_protein, pack5, packed_size, reverse_complement, translate,
                     unpack5)
-from .mapping import Hit, Index, Minimizer, chain_dp, minimizers, record_name
+from .host import InputError, Mapper, SeqFile, read_records, summary
+from .mapping import Hit, Index, Minimizer, chain_dp, minimizers
 from .seqio import FASTA, FASTQ, Batch, Reader, Record, RecordTooLongError, parse_mem
 
 __version__ = "0.1.0"
@@ -26,6 +30,7 @@ __all__ = [
     "AA_DECODE", "AMINO_ACIDS", "NT_DECODE", "RC_GAP", "RC_STOP", "RC_UNKNOWN", "STANDARD_CODE",
     "decode", "encode", "find_atg", "getitem5", "has_compression", "is_bgzf",
     "looks_like_protein", "pack5", "packed_size", "reverse_complement", "translate", "unpack5",
-    "Hit", "Index", "Minimizer", "chain_dp", "minimizers", "record_name",
+    "InputError", "Mapper", "SeqFile", "read_records", "summary",
+    "Hit", "Index", "Minimizer", "chain_dp", "minimizers",
     "FASTA", "FASTQ", "Batch", "Reader", "Record", "RecordTooLongError", "parse_mem",
 ]

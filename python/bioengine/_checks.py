@@ -91,3 +91,23 @@ def char_array(size: int) -> ctypes.Array:  # type: ignore[type-arg]
 def typed_array(ctype: type, count: int) -> ctypes.Array:  # type: ignore[type-arg]
     """Zeroed output array of ``count`` elements (at least one)."""
     return (ctype * max(count, 1))()
+
+
+class Closable:
+    """``with`` support and a finaliser for an object that owns a library
+    handle and releases it in ``close`` (which must be safe to repeat)."""
+
+    def close(self) -> None:
+        raise NotImplementedError
+
+    def __enter__(self):  # type: ignore[no-untyped-def]
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        try:
+            self.close()
+        except Exception:  # interpreter shutdown: the library may be gone
+            pass

@@ -18,7 +18,7 @@ from pathlib import Path
 from typing import Callable, Dict, List, Tuple
 
 __all__ = ["MapHit", "EXPORTED_NAMES", "library", "library_path", "has_symbol", "function",
-           "MissingSymbolError"]
+           "MissingSymbolError", "host_function", "host_library_path"]
 
 
 class MissingSymbolError(NotImplementedError):
@@ -107,34 +107,45 @@ def _candidates() -> List[Path]:
     return found
 
 
-def _load() -> Tuple[ctypes.CDLL, str]:
-    env = os.environ.get("BIOENGINE_LIB")
-    for path in _candidates():
+def _load_from(candidates: List[Path], env_name: str, name: str, hint: str
+               ) -> Tuple[ctypes.CDLL, str]:
+    """The first candidate that is a file, else the system's search for
+    ``name``; an environment variable that names no file is an error."""
+    env = os.environ.get(env_name)
+    for path in candidates:
         if path.is_file():
             return ctypes.CDLL(str(path)), str(path)
         if env and str(path) == env:
-            raise OSError(f"BIOENGINE_LIB points to {env!r}, which is not a file")
-    name = ctypes.util.find_library("engine")
-    if name is None:
-        raise OSError("libengine.so not found: set BIOENGINE_LIB to its path, place it next to "
-                      "the bioengine package, or build it into build/")
-    return ctypes.CDLL(name), name
+            raise OSError(f"{env_name} points to {env!r}, which is not a file")
+    found = ctypes.util.find_library(name)
+    if found is None:
+        raise OSError(f"lib{name}.so not found: set {env_name} to its path, {hint}")
+    return ctypes.CDLL(found), found
+
+
+def _load() -> Tuple[ctypes.CDLL, str]:
+    return _load_from(_candidates(), "BIOENGINE_LIB", "engine",
+                      "place it next to the bioengine package, or build it into build/")
+
+
+def _loaded(key: str, load: Callable[[], Tuple[ctypes.CDLL, str]]) -> ctypes.CDLL:
+    """The library kept under ``key`` (its path under key + "_path"), loaded
+    by ``load`` on first use."""
+    with _lock:
+        if key not in _state:
+            _state[key], _state[key + "_path"] = load()
+        return _state[key]  # type: ignore[return-value]
 
 
 def library() -> ctypes.CDLL:
     """The loaded library (loaded on first use)."""
-    with _lock:
-        if "lib" not in _state:
-            lib, path = _load()
-            _state["lib"] = lib
-            _state["path"] = path
-        return _state["lib"]  # type: ignore[return-value]
+    return _loaded("lib", _load)
 
 
 def library_path() -> str:
     """File name the library was loaded from."""
     library()
-    return str(_state["path"])
+    return str(_state["lib_path"])
 
 
 def has_symbol(name: str) -> bool:
@@ -149,13 +160,27 @@ def has_symbol(name: str) -> bool:
 _functions: Dict[str, Callable[..., object]] = {}
 
 
+def _bound(name: str, lib: Callable[[], ctypes.CDLL], path: Callable[[], str],
+           prototypes: Dict[str, Tuple[object, List[object]]]) -> Callable[..., object]:
+    fn = _functions.get(name)
+    if fn is not None:
+        return fn
+    restype, argtypes = prototypes[name]
+    try:
+        fn = getattr(lib(), name)
+    except AttributeError:
+        raise MissingSymbolError(f"{path()} does not export {name}") from None
+    fn.restype = restype
+    fn.argtypes = argtypes
+    _functions[name] = fn
+    return fn
+
+
 def function(name: str) -> Callable[..., object]:
     """The export ``name`` with its prototype applied.
 
     Raises :class:`MissingSymbolError` when the library lacks it."""
-    fn = _functions.get(name)
-    if fn is not None:
-        return fn
+    return _bound(name, library, library_path, _PROTOTYPES)
     restype, argtypes = _PROTOTYPES[name]
     try:
         fn = getattr(library(), name)
@@ -165,3 +190,94 @@ def function(name: str) -> Callable[..., object]:
     fn.argtypes = argtypes
     _functions[name] = fn
     return fn
+
+
+# -- the host layer (libbioeng_host.so, header bioeng_host.h) ---------------
+
+class ReadOptions(Structure):
+    """ctypes mirror of ``bh_read_options``."""
+
+    _fields_ = [("size", c_uint32), ("threads", c_int32), ("protein", c_int32),
+                ("keep_empty", c_int32), ("batch_bytes", c_int64)]
+
+
+class MapOptions(Structure):
+    """ctypes mirror of ``bh_map_options``."""
+
+    _fields_ = [("size", c_uint32), ("k", c_int32), ("w", c_int32), ("max_occ", c_int32),
+                ("max_hits", c_int32), ("min_score", c_double), ("threads", c_int32),
+                ("sam", c_int32), ("raw_hits", c_int32), ("cs", c_int32), ("md", c_int32),
+                ("secondaries", c_int32), ("secondary_ratio", c_double),
+                ("read_group", c_char_p), ("paf_beside_sam", c_int32)]
+
+
+_H = c_void_p
+_SIZE = ctypes.c_size_t
+_HOST_PROTOTYPES: Dict[str, Tuple[object, List[object]]] = {
+    "bh_version": (c_char_p, []),
+    "bh_read_options_init": (None, [POINTER(ReadOptions)]),
+    "bh_reader_new": (_H, []),
+    "bh_reader_free": (None, [_H]),
+    "bh_reader_open": (c_int32, [_H, c_char_p, POINTER(ReadOptions)]),
+    "bh_reader_open_memory": (c_int32, [_H, _P, _SIZE, c_char_p, POINTER(ReadOptions)]),
+    "bh_reader_next": (c_int32, [_H]),
+    "bh_reader_count": (c_int32, [_H]),
+    "bh_reader_header": (_P, [_H, c_int32]),
+    "bh_reader_name": (_P, [_H, c_int32, POINTER(_SIZE)]),
+    "bh_reader_length": (c_int32, [_H, c_int32]),
+    "bh_reader_is_protein": (c_int32, [_H, c_int32]),
+    "bh_reader_codes": (None, [_H, c_int32, _P]),
+    "bh_reader_quals": (_P, [_H, c_int32]),
+    "bh_reader_format": (c_int32, [_H]),
+    "bh_reader_compression": (c_char_p, [_H]),
+    "bh_reader_bytes_read": (ctypes.c_uint64, [_H]),
+    "bh_reader_error": (c_char_p, [_H]),
+    "bh_stats_new": (_H, []),
+    "bh_stats_free": (None, [_H]),
+    "bh_stats_add": (c_int32, [_H, _H]),
+    "bh_stats_records": (ctypes.c_uint64, [_H]),
+    "bh_stats_row": (c_char_p, [_H]),
+    "bh_stats_error": (c_char_p, [_H]),
+    "bh_map_options_init": (None, [POINTER(MapOptions)]),
+    "bh_mapper_new": (_H, []),
+    "bh_mapper_free": (None, [_H]),
+    "bh_mapper_load": (c_int32, [_H, c_char_p, POINTER(MapOptions)]),
+    "bh_mapper_sam_header": (c_int32, [_H, c_char_p, POINTER(_P), POINTER(_SIZE)]),
+    "bh_mapper_map": (c_int32, [_H, _H, POINTER(_P), POINTER(_SIZE)]),
+    "bh_mapper_n_refs": (c_int32, [_H]),
+    "bh_mapper_error": (c_char_p, [_H]),
+}
+
+
+def _host_candidates() -> List[Path]:
+    found: List[Path] = []
+    env = os.environ.get("BIOENGINE_HOST_LIB")
+    if env:
+        found.append(Path(env))
+    engine_dir = Path(str(_state["lib_path"])).resolve().parent
+    here = Path(__file__).resolve().parent
+    found += [engine_dir / "libbioeng_host.so", engine_dir / "host" / "libbioeng_host.so",
+              here / "libbioeng_host.so", here.parent.parent / "build" / "host" /
+              "libbioeng_host.so"]
+    return found
+
+
+def _load_host() -> Tuple[ctypes.CDLL, str]:
+    return _load_from(_host_candidates(), "BIOENGINE_HOST_LIB", "bioeng_host",
+                      "or place it next to libengine.so")
+
+
+def host_library_path() -> str:
+    """File name the host library was loaded from (loaded on first use)."""
+    _host()
+    return str(_state["host_path"])
+
+
+def _host() -> ctypes.CDLL:
+    library()  # libengine first: the host library needs it loaded
+    return _loaded("host", _load_host)
+
+
+def host_function(name: str) -> Callable[..., object]:
+    """The host library's export ``name`` with its prototype applied."""
+    return _bound(name, _host, host_library_path, _HOST_PROTOTYPES)

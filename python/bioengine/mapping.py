@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import ctypes
-import gzip
 import os
 import threading
 from ctypes import c_double, c_int32, c_int64, c_uint8, c_uint64
@@ -14,7 +13,7 @@ from . import _lib
 from ._checks import (INT32_MAX, INT64_MAX, char_array, check_float, check_int, codes_of,
                       typed_array)
 
-__all__ = ["Minimizer", "minimizers", "chain_dp", "Hit", "Index", "record_name", "CIGAR_RESERVE",
+__all__ = ["Minimizer", "minimizers", "chain_dp", "Hit", "Index", "CIGAR_RESERVE",
            "REF_SEPARATOR", "DEFAULT_K", "DEFAULT_W", "DEFAULT_MAX_OCC", "DEFAULT_MAX_HITS",
            "DEFAULT_MIN_SCORE"]
 
@@ -126,17 +125,6 @@ def _cigar_capacity(qlen: int, max_hits: int) -> int:
     return max_hits * 4 * qlen + CIGAR_RESERVE + 1
 
 
-def record_name(header: str) -> str:
-    """A read or reference name: the header up to its first space or tab,
-    "*" when that is empty."""
-    end = len(header)
-    for stop in (" ", "\t"):
-        found = header.find(stop)
-        if found != -1:
-            end = min(end, found)
-    return header[:end] or "*"
-
-
 SeqInput = Union[str, bytes, bytearray, memoryview]
 
 
@@ -191,17 +179,17 @@ class Index:
     @classmethod
     def from_fasta(cls, path: Union[str, "os.PathLike[str]"], k: int = DEFAULT_K,
                    w: int = DEFAULT_W, max_occ: int = DEFAULT_MAX_OCC) -> "Index":
-        """Index every record of a FASTA or FASTQ file (plain or gzip), parsed
-        with the library's in-memory parser as the command-line tool does;
-        names are the header up to the first space or tab ("*" if empty)."""
-        from .seqio import parse_mem
-        with open(path, "rb") as handle:
-            text = handle.read()
-        if text[:2] == b"\x1f\x8b":
-            text = gzip.decompress(text)
-        batch = parse_mem(text, threads=os.cpu_count() or 1, qualities=False)
-        names = [record_name(batch.name(i)) for i in range(len(batch))]
-        seqs = [batch.codes(i) for i in range(len(batch))]
+        """Index every record of a FASTA or FASTQ file (plain, gzip or BGZF),
+        read and checked by the host layer as the command-line tool reads its
+        reference; names are the header up to the first space or tab ("*"
+        if empty)."""
+        from .host import SeqFile
+        names: List[str] = []
+        seqs: List[bytes] = []
+        with SeqFile(path, threads=os.cpu_count() or 1) as reader:
+            for batch in reader.batches():
+                names += reader._names()
+                seqs += [record.codes for record in batch]
         return cls(seqs, k=k, w=w, max_occ=max_occ, names=names)
 
     # -- lifecycle -------------------------------------------------------
@@ -360,23 +348,6 @@ class Index:
             raise MemoryError("bio_map_batch: some reads could not reserve working memory")
         return [[_hit(hits[i * max_hits + j], cigar) for j in range(n_hits[i])]
                 for i in range(n)]
-
-    def paf(self, read_name: str, read_length: int, hits: Sequence[Hit]) -> List[str]:
-        """PAF lines (without line ends) for the hits of one read, as the
-        command-line tool prints them: 12 standard columns, tp:A:P for the
-        first hit and tp:A:S for the others, and cg:Z: when there is a CIGAR."""
-        lines = []
-        for j, hit in enumerate(hits):
-            start = self.local_start(hit)
-            columns = [record_name(read_name), str(read_length), str(hit.query_start),
-                       str(hit.query_end), "-" if hit.strand else "+", self.ref_name(hit),
-                       str(self.ref_lengths[hit.ref_id]), str(start),
-                       str(start + hit.ref_end - hit.ref_start), str(hit.n_match),
-                       str(hit.aln_len), str(hit.mapq), "tp:A:P" if j == 0 else "tp:A:S"]
-            if hit.cigar:
-                columns.append("cg:Z:" + hit.cigar)
-            lines.append("\t".join(columns))
-        return lines
 
     def __repr__(self) -> str:
         state = "closed" if self._closed else f"{len(self.names)} sequences"

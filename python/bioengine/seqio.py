@@ -11,7 +11,7 @@ from dataclasses import dataclass
 from typing import Iterator, List, Optional, Sequence, Union
 
 from . import _lib
-from ._checks import INT32_MAX, as_bytes, byte_array, char_array, check_int, typed_array
+from ._checks import INT32_MAX, Closable, as_bytes, byte_array, char_array, check_int, typed_array
 from .codes import decode, packed_size
 
 __all__ = ["Record", "Batch", "Reader", "parse_mem", "RecordTooLongError", "FASTA", "FASTQ"]
@@ -176,8 +176,11 @@ def _first_marker(path: str) -> int:
                 return FASTQ if stripped[:1] == b"@" else FASTA
 
 
-class Reader:
-    """Streaming FASTA/FASTQ reader over one plain-text file.
+class Reader(Closable):
+    """The library's own streaming FASTA/FASTQ reader (bio_parser_*) over one
+    plain-text file, as specified: it checks nothing and reads no compressed
+    input. For files as the command-line tool reads them (gzip, BGZF, checks
+    with located messages) use :class:`bioengine.SeqFile`.
 
     Iterate it for :class:`Record` objects (bio_parser_next) or call
     :meth:`batches` for :class:`Batch` objects (bio_parser_next_batch). A
@@ -206,7 +209,7 @@ class Reader:
                              "not read; use parse_mem on their contents)")
         with open(self.path, "rb") as handle:
             if handle.read(2) == b"\x1f\x8b":
-                raise ValueError(f"{self.path!r} is gzip-compressed; decompress it first")
+                raise ValueError(f"{self.path!r} is gzip-compressed; read it with SeqFile")
         self.format = _first_marker(self.path)
         self._size = os.path.getsize(self.path)
         handle = _lib.function("bio_parser_open")(os.fsencode(self.path))
@@ -229,18 +232,6 @@ class Reader:
             handle, self._handle = self._handle, None
         if handle is not None:
             _lib.function("bio_parser_close")(handle)
-
-    def __enter__(self) -> "Reader":
-        return self
-
-    def __exit__(self, *exc: object) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        try:
-            self.close()
-        except Exception:  # interpreter shutdown: the library may be gone
-            pass
 
     def _live(self) -> int:
         if self._handle is None:

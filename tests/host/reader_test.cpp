@@ -65,9 +65,11 @@ std::vector<Record> parse_whole(const std::string &text, int32_t fmt) {
     return from_batch(b);
 }
 
-std::vector<Record> read_all(const std::string &data, size_t chunk, int32_t threads = 1) {
+std::vector<Record> read_all(const std::string &data, size_t chunk, int32_t threads = 1,
+                             bool keep_empty = false) {
     ReaderOptions opt;
     opt.threads = threads;
+    opt.keep_empty = keep_empty;
     opt.chunk_bytes = chunk;
     auto src = memory_source(reinterpret_cast<const uint8_t *>(data.data()), data.size());
     RecordReader reader(open_text_source(std::move(src), "test input"), "test input", opt);
@@ -181,6 +183,26 @@ TEST(RecordReader, RejectsWhatIsNotFastaOrFastq) {
     EXPECT_THROW(read_all("BZh91AY&SY", 1024), InputError);
 }
 
+// Records with an empty sequence, which the library's parser drops, come
+// back in their places when asked for, at any chunk size.
+TEST(RecordReader, EmptyRecordsAreKeptInPlaceOnRequest) {
+    const std::string fasta = ">e0 x\n\n>a\nAC\nGT\n>e1\r\n\r\n>b\nA\n>e2\n";
+    const std::string fastq = "@e0\n\n+\n\n@a\nACGT\n+\nIIII\n@e1 y\n\n+\n\n@b\nA\n+\nI\n@e2\n\n+\n";
+    for (const std::string &text : {fasta, fastq}) {
+        for (size_t chunk : {size_t(1024), size_t(8)}) {
+            auto kept = read_all(text, chunk, 1, true);
+            std::vector<std::string> names;
+            for (const Record &r : kept) names.push_back(r.name);
+            EXPECT_EQ(names, (std::vector<std::string>{names[0], "a", names[2], "b", "e2"}));
+            EXPECT_EQ(kept[0].name.substr(0, 2), "e0");
+            EXPECT_EQ(kept[2].name.substr(0, 2), "e1");
+            for (size_t i : {0, 2, 4}) EXPECT_TRUE(kept[i].codes.empty() && kept[i].qual.empty());
+            EXPECT_EQ(kept[1].codes.size(), 4u);
+            EXPECT_EQ(read_all(text, chunk).size(), 2u); // dropped by default
+        }
+    }
+}
+
 TEST(RecordReader, MessagesNameTheInput) {
     try {
         read_all("@a\nACGT\n+\n", 1024);
@@ -230,6 +252,66 @@ TEST(RecordReader, EveryTruncationOfGzipIsReported) {
     corrupt[corrupt.size() - 6] ^= 0x55; // the stored CRC
     EXPECT_THROW(read_all(corrupt, 1024), InputError);
     EXPECT_THROW(read_all(gz + "trailing junk", 1024), InputError);
+    std::string padded = gz + std::string(100, '\0'); // zero padding, as gzip -dc takes it
+    EXPECT_EQ(read_all(padded, 1024), read_all(gz, 1024));
+}
+
+// BGZF blocks of `block` bytes of text each, and the end-of-file block
+// unless `eof` is false.
+std::string bgzf(const std::string &text, size_t block, bool eof = true) {
+    auto member = [](const std::string &part) {
+        z_stream zs{};
+        EXPECT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+        std::vector<unsigned char> buf(deflateBound(&zs, uLong(part.size())) + 64);
+        zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(part.data()));
+        zs.avail_in = uInt(part.size());
+        zs.next_out = buf.data();
+        zs.avail_out = uInt(buf.size());
+        EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+        size_t bsize = 18 + zs.total_out + 8 - 1;
+        std::string m = {'\x1f', '\x8b', 8, 4, 0, 0, 0, 0, 0, '\xff', 6, 0, 'B', 'C', 2, 0,
+                         char(bsize & 0xff), char(bsize >> 8)};
+        m.append(reinterpret_cast<char *>(buf.data()), zs.total_out);
+        deflateEnd(&zs);
+        uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef *>(part.data()),
+                                      uInt(part.size())));
+        for (uint32_t v : {crc, uint32_t(part.size())})
+            for (int i = 0; i < 4; ++i) m.push_back(char(v >> (8 * i)));
+        return m;
+    };
+    std::string out;
+    for (size_t at = 0; at < text.size(); at += block) out += member(text.substr(at, block));
+    return eof ? out + member("") : out;
+}
+
+TEST(RecordReader, BgzfAloneOrFollowedByGzipGivesThePlainRecords) {
+    std::mt19937 rng(6);
+    std::string text = random_fastq(rng, 200, 300);
+    auto want = read_all(text, 4096);
+    EXPECT_EQ(read_all(bgzf(text, 5000), 4096), want);
+    size_t half = text.find("\n@r100") + 1;
+    std::string mixed = bgzf(text.substr(0, half), 5000, false) +
+                        gzip_members(text.substr(half), 1u << 30);
+    EXPECT_EQ(read_all(mixed, 4096), want);
+    EXPECT_EQ(read_all(bgzf(text, 5000) + std::string(64, '\0'), 4096), want);
+}
+
+TEST(RecordReader, BgzfCutOrWithAnOversizedHeaderIsReported) {
+    std::mt19937 rng(7);
+    std::string text = random_fastq(rng, 100, 300);
+    try {
+        read_all(bgzf(text, 5000, false), 4096); // cut at a block boundary
+        FAIL() << "no error";
+    } catch (const InputError &e) {
+        EXPECT_NE(std::string(e.what()).find("test input: truncated BGZF"), std::string::npos)
+            << e.what();
+    }
+    // XLEN 65535 with a BC field claiming a full block: the extra field
+    // alone would not fit the block buffer.
+    std::string crafted = {'\x1f', '\x8b', 8, 4, 0, 0, 0, 0, 0, '\xff', '\xff', '\xff',
+                           'B', 'C', 2, 0, '\xff', '\xff'};
+    crafted += std::string(65535 + 200, 'A');
+    EXPECT_THROW(read_all(crafted, 4096), InputError);
 }
 #endif
 

@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in include/engine.h bin/bioeng share/man/man1/bioeng.1; do
+for f in include/engine.h include/bioeng_host.h bin/bioeng share/man/man1/bioeng.1; do
   [ -e "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 lib=$(find "$prefix" -name 'libengine.so.*.*.*' | head -1)
@@ -19,6 +19,7 @@ libdir=$(dirname "$lib")
 soname=$(objdump -p "$lib" | awk '/SONAME/ {print $2}')
 [ "$soname" = libengine.so.0 ] || { echo "SONAME is '$soname'"; exit 1; }
 [ -L "$libdir/libengine.so" ] && [ -L "$libdir/libengine.so.0" ] || { echo "missing symlinks"; exit 1; }
+[ -L "$libdir/libbioeng_host.so" ] && [ -e "$libdir/libbioeng_host.so.0" ] || { echo "libbioeng_host.so not installed"; exit 1; }
 
 echo "--- CMake consumer"
 # Moving the tree checks that both package files are relocatable.
@@ -28,6 +29,7 @@ libdir=${libdir/$work\/prefix/$prefix}
 cmake -S "$consumer" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 LD_LIBRARY_PATH=$libdir "$work/cmake-build/consumer"
+LD_LIBRARY_PATH=$libdir "$work/cmake-build/host_consumer"
 
 echo "--- pkg-config consumer"
 if ! command -v pkg-config >/dev/null; then echo "pkg-config missing"; exit 77; fi
@@ -35,6 +37,9 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 [ -n "$(pkg-config --modversion engine)" ] || { echo "engine.pc has no version"; exit 1; }
 cc "$consumer/main.c" $(pkg-config --cflags --libs engine) -o "$work/pc-consumer"
 LD_LIBRARY_PATH=$libdir "$work/pc-consumer"
+[ -n "$(pkg-config --modversion bioeng_host)" ] || { echo "bioeng_host.pc has no version"; exit 1; }
+cc "$consumer/host_main.c" $(pkg-config --cflags --libs bioeng_host) -o "$work/pc-host-consumer"
+LD_LIBRARY_PATH=$libdir "$work/pc-host-consumer"
 
 echo "--- installed tool"
 "$prefix/bin/bioeng" map "$examples/ref.fa" "$examples/reads.fq" >"$work/out.paf"

@@ -121,6 +121,16 @@ def check_help():
     ensure("unknown command" in err, "unknown command message")
     _, err = run(["align", "-m", "bogus", "x", "y"], expect_rc=2)
     ensure("unknown alignment method" in err, err)
+    for bad in ("nan", "inf", "-inf"):
+        _, err = run(["map", "--min-score", bad, "a", "b"], expect_rc=2)
+        ensure("finite number" in err, "--min-score %s: %s" % (bad, err))
+    # Help and version text that cannot be written is a failure.
+    if os.path.exists("/dev/full"):
+        for args in (["--help"], ["--version"], ["map", "--help"]):
+            with open("/dev/full", "wb") as full:
+                proc = subprocess.run([ARGS.bioeng] + args, stdout=full, stderr=subprocess.PIPE)
+            ensure(proc.returncode == 1 and b"write error" in proc.stderr,
+                   "%s to a full device: exit %d" % (" ".join(args), proc.returncode))
 
 
 def summary_lines(err):
@@ -213,6 +223,17 @@ def check_compressed_identical():
             ensure(stats[3:] == want[3:], "stats differ for %s input" % kind)
             expect = "bgzf" if kind == "bgzf" else "gzip"
             ensure(stats[2] == expect, "compression column %s for %s" % (stats[2], kind))
+        # BGZF blocks followed by an ordinary gzip member read as gzip -dc does
+        data = read_source(example("reads.fq"))
+        cut = data.index(b"\n@", len(data) // 2) + 1
+        mixed = os.path.join(tmp, "mixed.fq.gz")
+        write_bgzf(data[:cut], mixed)
+        with open(mixed, "rb") as f:
+            blocks = f.read()[:-28]  # without its end-of-file block
+        with open(mixed, "wb") as f:
+            f.write(blocks + gzip.compress(data[cut:]))
+        out, _ = run(["map", example("ref.fa"), mixed])
+        ensure(out == plain_paf, "PAF differs for BGZF followed by gzip")
         # standard input, compressed or not
         with open(reads["gzip"], "rb") as f:
             out, _ = run(["map", example("ref.fa"), "-"], stdin=f)
@@ -468,6 +489,25 @@ def check_report_in_browser():
         dom = proc.stdout.decode()
         ensure("bioeng report" in dom, "the page did not load:\n" + dom[:500])
         PlotElements(dom).check(n_mapq)
+
+
+def check_empty_records():
+    """Records without bases are SAM records (unmapped) and count in stats."""
+    with tempfile.TemporaryDirectory() as tmp:
+        reads = os.path.join(tmp, "with_empty.fq")
+        data = read_source(example("reads.fq"))
+        with open(reads, "wb") as f:
+            f.write(b"@empty1\n\n+\n\n" + data + b"@empty2 x\n\n+\n\n")
+        out, _ = run(["map", "-a", example("ref.fa"), reads])
+        records = [l.split("\t") for l in out.decode().splitlines() if not l.startswith("@")]
+        ensure(records[0][:2] == ["empty1", "4"] and records[-1][:2] == ["empty2", "4"],
+               "empty records not unmapped at their places")
+        ensure(records[0][9:11] == ["*", "*"], "SEQ/QUAL of an empty record: %s" % records[0])
+        plain, _ = run(["stats", example("reads.fq")])
+        out, _ = run(["stats", reads])
+        want = int(plain.decode().splitlines()[1].split("\t")[3]) + 2
+        row = out.decode().splitlines()[1].split("\t")
+        ensure(int(row[3]) == want and row[5] == "0", "stats of empty records: %s" % row)
 
 
 def parse_sam(text):
