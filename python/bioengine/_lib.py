@@ -212,9 +212,9 @@ class MapOptions(Structure):
                 ("max_hits", c_int32), ("min_score", c_double), ("threads", c_int32),
                 ("sam", c_int32), ("raw_hits", c_int32), ("cs", c_int32), ("md", c_int32),
                 ("secondaries", c_int32), ("secondary_ratio", c_double),
-                # Fields of later versions of the layer: bh_map_options_init of
-                # such a version writes them, so the mirror must have room.
                 ("read_group", c_char_p), ("paf_beside_sam", c_int32),
+                # Room for fields a later version of the layer may append:
+                # its bh_map_options_init writes the whole of its struct.
                 ("_reserved", ctypes.c_uint8 * 64)]
 
 
