@@ -13,7 +13,7 @@ Library calls release the GIL.
 """
 
 from ._lib import MissingSymbolError, has_symbol, library, library_path
-from .aligner import PRESETS, Aligner, Codes, MappedHit, MappedRead
+from .aligner import Aligner, Codes, MappedHit, MappedRead, presets
 from .align import (ALIGNERS, BANDED_ALIGNERS, NEG_INF, Alignment, nw_banded, nw_banded_diag,
                     nw_banded_diag_simd, nw_banded_semiglobal, nw_global, nw_semiglobal,
                     sw_align)
@@ -34,7 +34,7 @@ __all__ = [
     "AA_DECODE", "AMINO_ACIDS", "NT_DECODE", "RC_GAP", "RC_STOP", "RC_UNKNOWN", "STANDARD_CODE",
     "decode", "encode", "find_atg", "getitem5", "has_compression", "is_bgzf",
     "looks_like_protein", "pack5", "packed_size", "reverse_complement", "translate", "unpack5",
-    "PRESETS", "Aligner", "Codes", "MappedHit", "MappedRead",
+    "presets", "Aligner", "Codes", "MappedHit", "MappedRead",
     "InputError", "Mapper", "SeqFile", "read_records", "summary",
     "Hit", "Index", "Minimizer", "chain_dp", "minimizers",
     "FASTA", "FASTQ", "Batch", "Reader", "Record", "RecordTooLongError", "parse_mem",

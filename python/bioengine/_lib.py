@@ -247,6 +247,7 @@ _HOST_PROTOTYPES: Dict[str, Tuple[object, List[object]]] = {
     "bh_stats_error": (c_char_p, [_H]),
     "bh_map_options_init": (None, [POINTER(MapOptions)]),
     "bh_map_options_preset": (c_int32, [POINTER(MapOptions), c_char_p]),
+    "bh_map_presets": (c_char_p, []),
     "bh_mapper_new": (_H, []),
     "bh_mapper_free": (None, [_H]),
     "bh_mapper_load": (c_int32, [_H, c_char_p, POINTER(MapOptions)]),
@@ -289,9 +290,3 @@ def _host() -> ctypes.CDLL:
 def host_function(name: str) -> Callable[..., object]:
     """The host library's export ``name`` with its prototype applied."""
     return _bound(name, _host, host_library_path, _HOST_PROTOTYPES)
-
-
-def host_has(name: str) -> bool:
-    """Whether the loaded host library exports ``name`` (newer versions add
-    functions)."""
-    return hasattr(_host(), name)

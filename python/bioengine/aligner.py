@@ -20,15 +20,8 @@ from ._checks import as_bytes
 from .codes import decode
 from .host import Mapper, PathLike, SeqFile, _text
 
-__all__ = ["Aligner", "MappedHit", "MappedRead", "Codes", "PRESETS"]
+__all__ = ["Aligner", "MappedHit", "MappedRead", "Codes", "presets"]
 
-#: The tool's presets (``bioeng map -x NAME``): the options each one sets.
-#: Used only where the host library does not offer bh_map_options_preset.
-PRESETS: Dict[str, Dict[str, float]] = {
-    "map-ont": dict(k=15, w=10, max_occ=500, max_hits=5, min_score=40.0, secondary_ratio=0.8),
-    "map-pb": dict(k=17, w=10, max_occ=500, max_hits=5, min_score=40.0, secondary_ratio=0.8),
-    "sr": dict(k=19, w=10, max_occ=500, max_hits=5, min_score=30.0, secondary_ratio=0.8),
-}
 _PRESET_FIELDS = ("k", "w", "max_occ", "max_hits", "min_score", "secondary_ratio")
 
 
@@ -38,18 +31,23 @@ class Codes(bytes):
     the aligner are letters."""
 
 
-def _preset_options(name: str) -> Dict[str, float]:
-    """The options a preset sets, from the host layer when it knows presets."""
+def presets() -> Dict[str, Dict[str, object]]:
+    """The tool's presets (``bioeng map -x NAME``) with the options each one
+    sets, as the host layer defines them."""
+    names = _lib.host_function("bh_map_presets")().decode().split(",")
+    return {name: _preset_options(name) for name in names}
+
+
+def _preset_options(name: str) -> Dict[str, object]:
+    """The options preset ``name`` sets (bh_map_options_preset)."""
     if not isinstance(name, str):
         raise TypeError(f"preset must be a str, not {type(name).__name__}")
-    if _lib.host_has("bh_map_options_preset"):
-        opt = _lib.MapOptions()
-        _lib.host_function("bh_map_options_init")(ctypes.byref(opt))
-        if _lib.host_function("bh_map_options_preset")(ctypes.byref(opt), name.encode()) == 0:
-            return {field: getattr(opt, field) for field in _PRESET_FIELDS}
-    elif name in PRESETS:
-        return dict(PRESETS[name])
-    raise ValueError(f"unknown preset {name!r}; presets: {', '.join(PRESETS)}")
+    opt = _lib.MapOptions()
+    _lib.host_function("bh_map_options_init")(ctypes.byref(opt))
+    if _lib.host_function("bh_map_options_preset")(ctypes.byref(opt), name.encode()) != 0:
+        known = _lib.host_function("bh_map_presets")().decode().replace(",", ", ")
+        raise ValueError(f"unknown preset {name!r}; presets: {known}")
+    return {field: getattr(opt, field) for field in _PRESET_FIELDS}
 
 
 def _letters(seq: object, name: str) -> bytes:

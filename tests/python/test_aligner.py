@@ -31,6 +31,15 @@ class AlignerHits(unittest.TestCase):
         cls.aligner.close()
 
     @unittest.skipUnless(tool_path(), "BIOENG does not name the command-line tool")
+    def test_preset_as_the_tool(self):
+        want = subprocess.run([tool_path(), "map", "-x", "map-pb", "-t", "1", REF, READS],
+                              capture_output=True, check=True).stdout.decode()
+        with be.Aligner(REF, preset="map-pb") as aligner:
+            got = "".join(h.paf_line(read.name, read.length) + "\n"
+                          for read in aligner.map_file(READS) for h in read.hits)
+        self.assertEqual(got, want)
+
+    @unittest.skipUnless(tool_path(), "BIOENG does not name the command-line tool")
     def test_hits_print_the_tools_paf(self):
         want = subprocess.run([tool_path(), "map", "-t", "2", "--cs", REF, READS],
                               capture_output=True, check=True).stdout.decode()
@@ -103,11 +112,12 @@ class AlignerConstruction(unittest.TestCase):
                 self.assertEqual(by_codes.map(r.sequence, name), want)
 
     def test_presets_and_overrides(self):
-        self.assertEqual(set(be.PRESETS), {"map-ont", "map-pb", "sr"})
+        self.assertEqual(set(be.presets()), {"map-ont", "map-pb", "sr"})
+        self.assertEqual(be.presets()["sr"]["k"], 19)
         rng = random.Random(7)
         ref = random_dna(rng, 3000)
         read = ref[1000:1150]
-        for preset in be.PRESETS:
+        for preset in be.presets():
             with be.Aligner(seqs=[ref], preset=preset) as aligner:
                 hits = aligner.map(read)
                 self.assertEqual((hits[0].ref_start, hits[0].ref_end), (1000, 1150), preset)
