@@ -4,10 +4,12 @@ alignments start and end."""
 
 import random
 import subprocess
+import tempfile
 import threading
 import unittest
+from pathlib import Path
 
-from support import ROOT, random_dna, requires, tool_path
+from support import ROOT, random_dna, requires, tool_path, write_fasta
 
 import bioengine as be
 
@@ -110,6 +112,22 @@ class AlignerConstruction(unittest.TestCase):
                 want = by_file.map(r.sequence, name)
                 self.assertEqual(by_seqs.map(r.sequence, name), want)
                 self.assertEqual(by_codes.map(r.sequence, name), want)
+
+    def test_flags_agree_with_the_sam_records(self):
+        rng = random.Random(11)
+        ref = random_dna(rng, 20000)
+        chimera = ref[2000:3000] + ref[12000:13000]
+        with tempfile.TemporaryDirectory() as work:
+            write_fasta(Path(work) / "ref.fa", [("chr1", ref)])
+            write_fasta(Path(work) / "read.fa", [("read1", chimera)])
+            with be.Aligner(Path(work) / "ref.fa") as aligner:
+                hits = aligner.map(chimera, "read1")
+            with be.Mapper(Path(work) / "ref.fa", sam=True) as mapper:
+                sam = "".join(mapper.map_file(Path(work) / "read.fa")).splitlines()
+        flags = [int(line.split("\t")[1]) for line in sam]
+        self.assertEqual([bool(f & 2048) for f in flags], [h.is_supplementary for h in hits])
+        self.assertEqual([bool(f & 256) for f in flags], [h.is_secondary for h in hits])
+        self.assertTrue(any(h.is_supplementary for h in hits))
 
     def test_presets_and_overrides(self):
         self.assertEqual(set(be.presets()), {"map-ont", "map-pb", "sr"})
