@@ -18,7 +18,7 @@ from typing import Dict, Iterable, Iterator, List, NamedTuple, Optional, Tuple
 from . import _lib
 from ._checks import as_bytes
 from .codes import decode
-from .host import Mapper, PathLike, SeqFile, _text
+from .host import Mapper, PathLike, SeqFile
 
 __all__ = ["Aligner", "MappedHit", "MappedRead", "Codes", "presets"]
 
@@ -220,37 +220,23 @@ class Aligner:
     def seq_length(self, name: str) -> int:
         return self._lengths[self._names.index(name)]
 
-    def map(self, seq: object, name: str = "query", qual: Optional[object] = None
-            ) -> List[MappedHit]:
+    def map(self, seq: object, name: str = "query") -> List[MappedHit]:
         """The hits of one read: primary first, then supplementary parts,
         then secondary hits; empty when it does not map. ``seq`` is a str or
-        bytes of letters, or :class:`Codes`; ``qual`` (Phred+33 text) only
-        matters for SAM and is accepted for symmetry."""
+        bytes of letters, or :class:`Codes`; ``name`` must be one word."""
         letters = _letters(seq, "seq")
         if not name or any(c.isspace() for c in name):
             raise ValueError(f"read name {name!r} is empty or holds white space")
         if not letters:
             return []
-        text = b">" + name.encode() + b"\n" + letters + b"\n"
-        if qual is not None:
-            quals = qual.encode("ascii") if isinstance(qual, str) else as_bytes(qual, "qual")
-            if len(quals) != len(letters):
-                raise ValueError(f"{len(quals)} quality values for {len(letters)} bases")
-            text = b"@" + name.encode() + b"\n" + letters + b"\n+\n" + quals + b"\n"
-        for read in _group_paf(self._map_text(text, name)):
+        record = b">" + name.encode() + b"\n" + letters + b"\n"
+        for read in _group_paf(self._map_text(record, name)):
             return read.hits
         return []
 
     def _map_text(self, data: bytes, label: str) -> str:
-        mapper = self._mapper
         with SeqFile.from_memory(data, label, threads=1) as reader:
-            if not reader._next():
-                return ""
-            out, length = ctypes.c_void_p(), ctypes.c_size_t()
-            with mapper._lock:
-                mapper._check(_lib.host_function("bh_mapper_map")(
-                    mapper._live(), reader._live(), ctypes.byref(out), ctypes.byref(length)))
-                return _text(out.value, length.value)
+            return self._mapper._map_batch(reader) if reader._next() else ""
 
     def map_file(self, reads: PathLike) -> Iterator[MappedRead]:
         """Every mapped read of a file (name, length, hits), in file order;

@@ -260,12 +260,15 @@ class Mapper(_Handle):
         with SeqFile(reads, threads=self.threads, keep_empty=True,
                      batch_bytes=batch_bytes) as reader:
             while reader._next():
-                text, length = ctypes.c_void_p(), ctypes.c_size_t()
-                with self._lock:
-                    self._check(_lib.host_function("bh_mapper_map")(
-                        self._live(), reader._live(), ctypes.byref(text), ctypes.byref(length)))
-                    chunk = _text(text.value, length.value)
-                yield chunk
+                yield self._map_batch(reader)
+
+    def _map_batch(self, reader: SeqFile) -> str:
+        """The records of the reader's current batch."""
+        text, length = ctypes.c_void_p(), ctypes.c_size_t()
+        with self._lock:
+            self._check(_lib.host_function("bh_mapper_map")(
+                self._live(), reader._live(), ctypes.byref(text), ctypes.byref(length)))
+            return _text(text.value, length.value)
 
     def __repr__(self) -> str:
         state = "closed" if self._handle is None else f"{self.n_refs} sequences"

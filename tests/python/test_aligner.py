@@ -157,8 +157,6 @@ class AlignerConstruction(unittest.TestCase):
         aligner = be.Aligner(REF)
         with self.assertRaises(ValueError):
             aligner.map("ACGT", name="two words")
-        with self.assertRaises(ValueError):
-            aligner.map("ACGT", qual="II")
         aligner.close()
         with self.assertRaises(ValueError):
             aligner.map("ACGT")
