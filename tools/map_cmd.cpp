@@ -156,7 +156,6 @@ MapArgs parse_map_args(int argc, char **argv, bool &help) {
     if (!s.read_group.empty() && !s.opt.sam) throw UsageError("-R goes with -a (SAM output)");
     s.ref_path = positional[0];
     s.reads_paths.assign(positional.begin() + 1, positional.end());
-    s.opt.read_group = s.read_group.empty() ? nullptr : s.read_group.c_str();
     s.opt.paf_beside_sam = !s.paf_path.empty();
     return s;
 }
@@ -230,6 +229,8 @@ int run_map(int argc, char **argv) {
     Progress progress("bioeng map");
     progress.status("loading " + s.ref_path + " and building its index");
     HostMapper mapper;
+    // Pointed to only now: s owns the text and stays where it is.
+    s.opt.read_group = s.read_group.empty() ? nullptr : s.read_group.c_str();
     mapper.load(s.ref_path, s.opt);
 
     bh_read_options ropt;
