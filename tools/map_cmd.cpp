@@ -50,7 +50,8 @@ const char MAP_USAGE[] =
     "  -a                SAM output (header, unmapped reads with flag 4)\n"
     "  -R STR            SAM read group line, e.g. '@RG\\tID:run1\\tSM:sample'\n"
     "                    (\\t for a tab); written to the header, and every\n"
-    "                    record gets RG:Z: with its ID\n"
+    "                    record gets RG:Z: with its ID (checked, and\n"
+    "                    otherwise ignored, for PAF)\n"
     "  -o, --output FILE write the records to FILE instead of standard output\n"
     "  --paf FILE        with -a, also write the PAF records to FILE (one run,\n"
     "                    both outputs)\n"
@@ -153,7 +154,6 @@ MapArgs parse_map_args(int argc, char **argv, bool &help) {
         throw UsageError("map needs a reference and at least one reads file (got " +
                          std::to_string(positional.size()) + " file names)");
     if (!s.paf_path.empty() && !s.opt.sam) throw UsageError("--paf goes with -a (SAM output)");
-    if (!s.read_group.empty() && !s.opt.sam) throw UsageError("-R goes with -a (SAM output)");
     s.ref_path = positional[0];
     s.reads_paths.assign(positional.begin() + 1, positional.end());
     s.opt.paf_beside_sam = !s.paf_path.empty();

@@ -325,6 +325,9 @@ def check_read_group():
     for bad, why in (("ID:x", "@RG"), ("@RG\\tSM:x", "ID"), ("@RG\\tID:x\\tjunk", "TAG:VALUE")):
         _, err = run(["map", "-a", "-R", bad, ref, reads], expect_rc=1)
         ensure(why in err, "-R %s: %s" % (bad, err))
+    # PAF has no read groups: -R is checked and leaves the PAF as it is.
+    paf, _ = run(["map", "-R", "@RG\\tID:run7", ref, reads])
+    ensure(paf == run(["map", ref, reads])[0], "-R changed the PAF")
 
 
 def check_summary():
