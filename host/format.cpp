@@ -39,6 +39,20 @@ void append_seq_and_qual(std::string &out, const ReadView &read, bool reverse) {
         out.push_back('*');
 }
 
+// SAM's QNAME, FLAG, RNAME, POS (1-based) and MAPQ columns.
+void append_sam_head(std::string &out, const ReadView &read, int flag, const std::string &rname,
+                     int64_t pos, int32_t mapq) {
+    out.append(read.name);
+    tab(out);
+    append_int(out, flag);
+    tab(out);
+    out.append(rname);
+    for (int64_t v : {pos, int64_t(mapq)}) {
+        tab(out);
+        append_int(out, v);
+    }
+}
+
 // PAF's 12 standard columns, without a line end.
 struct PafColumns {
     int64_t query_start, query_end;
@@ -248,15 +262,8 @@ void append_sam_hit(std::string &out, const ReadView &read, const bio_map_hit_t 
     int flag = (reverse ? 16 : 0) | (secondary ? 256 : 0);
     CigarCounts ops = count_cigar(cigar);
     SoftClips clip = soft_clips(hit, read.len);
-    out.append(read.name);
-    tab(out);
-    append_int(out, flag);
-    tab(out);
-    out.append(refs.names[size_t(hit.ref_id)]);
-    tab(out);
-    append_int(out, position_in_reference(hit, refs) + 1);
-    tab(out);
-    append_int(out, hit.mapq);
+    append_sam_head(out, read, flag, refs.names[size_t(hit.ref_id)],
+                    position_in_reference(hit, refs) + 1, hit.mapq);
     tab(out);
     if (ops.ok) {
         if (clip.head > 0) {
@@ -344,15 +351,7 @@ void append_sam_alignment(std::string &out, const ReadView &read, const std::vec
     bool reverse = a.strand != 0;
     int flag = (reverse ? 16 : 0) | (a.kind == AlnKind::secondary ? 256 : 0) |
                (a.kind == AlnKind::supplementary ? 2048 : 0);
-    out.append(read.name);
-    tab(out);
-    append_int(out, flag);
-    tab(out);
-    out.append(refs.names[size_t(a.ref_id)]);
-    tab(out);
-    append_int(out, a.ref_start + 1);
-    tab(out);
-    append_int(out, a.mapq);
+    append_sam_head(out, read, flag, refs.names[size_t(a.ref_id)], a.ref_start + 1, a.mapq);
     tab(out);
     append_clipped_cigar(out, a);
     out.append("\t*\t0\t0\t");

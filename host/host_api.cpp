@@ -173,8 +173,8 @@ struct Preset {
 // Why each value: bench/map/PRESETS.md.
 constexpr Preset PRESETS[] = {
     {"map-ont", 15, 10, 500, 5, 40, 0.8},
-    {"map-pb", 17, 10, 500, 5, 40, 0.8},
-    {"sr", 19, 10, 500, 5, 30, 0.8},
+    {"map-pb", 17, 15, 500, 5, 40, 0.8},
+    {"sr", 21, 11, 500, 5, 40, 0.8},
 };
 constexpr char PRESET_NAMES[] = "map-ont,map-pb,sr";
 

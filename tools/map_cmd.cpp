@@ -26,11 +26,12 @@ const char MAP_USAGE[] =
     "memory) goes to standard error at the end.\n"
     "\n"
     "Options:\n"
-    "  -x STR            preset: map-ont (noisy long reads), map-pb (PacBio\n"
-    "                    long reads) or sr (short accurate reads); it sets\n"
-    "                    -k, -w, --max-occ, -N, --min-score and\n"
-    "                    --secondary-ratio; any of those given as well\n"
-    "                    overrides it\n"
+    "  -x STR            preset: map-ont (noisy long reads: -k15 -w10),\n"
+    "                    map-pb (PacBio long reads: -k17 -w15) or sr (short\n"
+    "                    accurate reads: -k21 -w11), each with --max-occ 500\n"
+    "                    -N 5 --min-score 40 --secondary-ratio 0.8 (see\n"
+    "                    bench/map/PRESETS.md); any of those options given as\n"
+    "                    well overrides the preset, wherever it stands\n"
     "  -k INT            k-mer length, 1..32 [15]\n"
     "  -w INT            minimizer window, in k-mers [10]\n"
     "  --max-occ INT     drop minimizers occurring more than INT times in the\n"
@@ -49,7 +50,8 @@ const char MAP_USAGE[] =
     "  -a                SAM output (header, unmapped reads with flag 4)\n"
     "  -R STR            SAM read group line, e.g. '@RG\\tID:run1\\tSM:sample'\n"
     "                    (\\t for a tab); written to the header, and every\n"
-    "                    record gets RG:Z: with its ID\n"
+    "                    record gets RG:Z: with its ID (checked, and\n"
+    "                    otherwise ignored, for PAF)\n"
     "  -o, --output FILE write the records to FILE instead of standard output\n"
     "  --paf FILE        with -a, also write the PAF records to FILE (one run,\n"
     "                    both outputs)\n"
@@ -152,10 +154,8 @@ MapArgs parse_map_args(int argc, char **argv, bool &help) {
         throw UsageError("map needs a reference and at least one reads file (got " +
                          std::to_string(positional.size()) + " file names)");
     if (!s.paf_path.empty() && !s.opt.sam) throw UsageError("--paf goes with -a (SAM output)");
-    if (!s.read_group.empty() && !s.opt.sam) throw UsageError("-R goes with -a (SAM output)");
     s.ref_path = positional[0];
     s.reads_paths.assign(positional.begin() + 1, positional.end());
-    s.opt.read_group = s.read_group.empty() ? nullptr : s.read_group.c_str();
     s.opt.paf_beside_sam = !s.paf_path.empty();
     return s;
 }
@@ -229,6 +229,8 @@ int run_map(int argc, char **argv) {
     Progress progress("bioeng map");
     progress.status("loading " + s.ref_path + " and building its index");
     HostMapper mapper;
+    // Pointed to only now: s owns the text and stays where it is.
+    s.opt.read_group = s.read_group.empty() ? nullptr : s.read_group.c_str();
     mapper.load(s.ref_path, s.opt);
 
     bh_read_options ropt;

@@ -5,14 +5,15 @@
 # /work/shared/bench/make-data.sh set P, with accuracy from eval_paf.py and CPU
 # seconds (user + system) from /usr/bin/time, one thread.
 #
-#   bench/map/presets.sh [BUILD_DIR] [long|short|all] [-- extra configurations]
+#   bench/map/presets.sh [BUILD_DIR] [long|noisy|noisier12|short|all]
 #
 # Each configuration runs REPEATS times (default 3); the line shows the least
 # CPU time of the runs (the machine is shared: the least is the one other
 # jobs disturbed least), the peak memory, then eval_paf.py's fractions
 # (mapped, correct, q10, q10 precision) and the PAF lines per read.
-# "noisy" is the long set with extra errors (bench/map/add_errors.py), a
-# stand-in for noisier nanopore reads.
+# "noisy" and "noisier12" are the first 1000 long reads with 6 % and 12 %
+# extra errors (bench/map/add_errors.py), stand-ins for noisier nanopore
+# reads.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD=${1:-build}
@@ -25,13 +26,12 @@ REF=$DATA/P/ref.fa
 OUT=$(mktemp -d /tmp/bench-presets.XXXX)
 trap 'rm -rf "$OUT"' EXIT
 
-# The noisy stand-in: the first 1000 long reads with 6 % more errors.
-if [[ $WHICH == noisy || $WHICH == all ]]; then
-  head -4000 "$DATA/P/long.fq" | python3 bench/map/add_errors.py 0.06 17 > "$OUT/noisy.fq"
-fi
+# The noisy stand-ins: the first 1000 long reads with 6 % and 12 % more errors.
+head -4000 "$DATA/P/long.fq" | python3 bench/map/add_errors.py 0.06 17 > "$OUT/noisy.fq"
+head -4000 "$DATA/P/long.fq" | python3 bench/map/add_errors.py 0.12 17 > "$OUT/noisier12.fq"
 
-reads_file() { [[ $1 == noisy ]] && echo "$OUT/noisy.fq" || echo "$DATA/P/$1.fq"; }
-truth_file() { [[ $1 == noisy ]] && echo "$DATA/P/long.truth.tsv" || echo "$DATA/P/$1.truth.tsv"; }
+reads_file() { [[ $1 == noisy* ]] && echo "$OUT/$1.fq" || echo "$DATA/P/$1.fq"; }
+truth_file() { [[ $1 == noisy* ]] && echo "$DATA/P/long.truth.tsv" || echo "$DATA/P/$1.truth.tsv"; }
 
 run() { # reads options...
   local reads=$1
@@ -63,6 +63,12 @@ for set in long noisy; do
   run $set -k 17 -w 10 --max-occ 200
   run $set -k 17 -w 10 --secondary-ratio 0.5
 done
+if [[ $WHICH == noisier12 || $WHICH == all ]]; then
+  for kw in "13 10" "15 10" "15 15" "17 10" "17 15" "19 15"; do
+    set -- $kw
+    run noisier12 -k "$1" -w "$2"
+  done
+fi
 if [[ $WHICH == short || $WHICH == all ]]; then
   for kw in "15 10" "17 10" "19 10" "21 11" "19 6" "17 6" "15 5"; do
     set -- $kw

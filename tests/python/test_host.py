@@ -38,6 +38,20 @@ class SameAsTheTool(unittest.TestCase):
                         got = mapper.sam_header(" ".join(["bioeng"] + list(map(str, args)))) + got
                 self.assertEqual(got, want, f"threads={threads} sam={sam}")
 
+    def test_alignment_options_give_the_tools_bytes(self):
+        cases = [({"cs": True}, ["--cs"]), ({"raw_hits": True}, ["--raw-hits"]),
+                 ({"secondaries": False}, ["--secondary=no"]),
+                 ({"secondary_ratio": 0.3}, ["--secondary-ratio", "0.3"]),
+                 ({"sam": True, "md": True}, ["-a", "--MD"])]
+        for options, flags in cases:
+            args = ["map", *flags, REF, READS]
+            want = tool(*args).stdout.decode()
+            with be.Mapper(REF, **options) as mapper:
+                got = "".join(mapper.map_file(READS))
+                if options.get("sam"):
+                    got = mapper.sam_header(" ".join(["bioeng"] + list(map(str, args)))) + got
+            self.assertEqual(got, want, str(options))
+
     def test_compressed_inputs_give_the_records_and_stats_of_the_plain_text(self):
         plain = be.read_records(READS)
         with tempfile.TemporaryDirectory() as tmp:

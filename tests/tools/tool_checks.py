@@ -261,16 +261,16 @@ def check_presets():
     """-x sets k, w and the rest; options given with it win, wherever they
     stand; an unknown preset is a usage error."""
     ref, reads = example("ref.fa"), example("reads.fq")
-    for preset, k in (("sr", 19), ("map-ont", 15), ("map-pb", 17)):
+    for preset in ("sr", "map-ont", "map-pb"):
         out, err = run(["map", "-x", preset, ref, reads])
         ensure(out.count(b"\ttp:A:P") >= 250, "-x %s maps too few reads" % preset)
         summary_lines(err)
     sr, _ = run(["map", "-x", "sr", ref, reads])
-    explicit, _ = run(["map", "-k", "19", "-w", "10", "--min-score", "30", ref, reads])
+    explicit, _ = run(["map", "-k", "21", "-w", "11", ref, reads])
     ensure(sr == explicit, "-x sr differs from its documented values")
     after, _ = run(["map", "-x", "sr", "-k", "15", ref, reads])
     before, _ = run(["map", "-k", "15", "-x", "sr", ref, reads])
-    plain, _ = run(["map", "-k", "15", "-w", "10", "--min-score", "30", ref, reads])
+    plain, _ = run(["map", "-k", "15", "-w", "11", ref, reads])
     ensure(after == before == plain, "an explicit -k does not override the preset")
     _, err = run(["map", "-x", "nanopore", ref, reads], expect_rc=2)
     ensure("unknown preset" in err and "map-ont" in err, "unknown preset message: " + err)
@@ -325,6 +325,9 @@ def check_read_group():
     for bad, why in (("ID:x", "@RG"), ("@RG\\tSM:x", "ID"), ("@RG\\tID:x\\tjunk", "TAG:VALUE")):
         _, err = run(["map", "-a", "-R", bad, ref, reads], expect_rc=1)
         ensure(why in err, "-R %s: %s" % (bad, err))
+    # PAF has no read groups: -R is checked and leaves the PAF as it is.
+    paf, _ = run(["map", "-R", "@RG\\tID:run7", ref, reads])
+    ensure(paf == run(["map", ref, reads])[0], "-R changed the PAF")
 
 
 def check_summary():
