@@ -8,8 +8,10 @@ include(CMakePackageConfigHelpers)
 
 set(ENGINE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/engine)
 
+# The libraries form their own component too: the Python package's build
+# (python/build_backend) installs just them.
 install(TARGETS engine bioeng_host EXPORT engineTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT bioengine_libraries)
 install(FILES ${PROJECT_SOURCE_DIR}/include/engine.h ${PROJECT_SOURCE_DIR}/host/include/bioeng_host.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(TARGET bioeng)
@@ -57,3 +59,27 @@ Libs: -L${libdir} -lbioeng_host
 Cflags: -I${includedir}
 ]=] @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/bioeng_host.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The Python package, in the prefix's site directory (lib/pythonX.Y/site-packages
+# by default; a path relative to the prefix). It finds the installed libraries
+# through the relative path written into bioengine/_libdir.py.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  execute_process(
+    COMMAND ${Python3_EXECUTABLE} -c
+      "import sysconfig; print(sysconfig.get_path('platlib', 'posix_prefix', vars={'base': '', 'platbase': ''}).lstrip('/'))"
+    OUTPUT_VARIABLE engine_python_site OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(ENGINE_PYTHON_INSTALL_DIR "${engine_python_site}" CACHE STRING
+    "Directory, relative to the install prefix, that receives the Python package")
+  file(RELATIVE_PATH ENGINE_PYTHON_TO_LIBDIR "/root/${ENGINE_PYTHON_INSTALL_DIR}/bioengine"
+       "/root/${CMAKE_INSTALL_LIBDIR}")
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/python/_libdir.py CONTENT [=[
+"""Where the installed libraries lie, relative to this package (written at install)."""
+LIBDIR = "@ENGINE_PYTHON_TO_LIBDIR@"
+]=] @ONLY)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/bioengine/
+    DESTINATION ${ENGINE_PYTHON_INSTALL_DIR}/bioengine
+    FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+  install(FILES ${PROJECT_BINARY_DIR}/python/_libdir.py
+    DESTINATION ${ENGINE_PYTHON_INSTALL_DIR}/bioengine)
+endif()

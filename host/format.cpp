@@ -1,5 +1,6 @@
 #include "format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -174,13 +175,79 @@ void append_paf(std::string &out, const ReadView &read, const bio_map_hit_t &hit
     out.push_back('\n');
 }
 
-std::string sam_header(const RefTable &refs, const std::string &command_line) {
+namespace {
+
+// Turns the escapes a shell user types ("\t", "\\") into the characters.
+std::string unescape_tabs(std::string_view text) {
+    std::string s;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 't' || text[i + 1] == '\\')) {
+            s.push_back(text[++i] == 't' ? '\t' : '\\');
+        } else {
+            s.push_back(text[i]);
+        }
+    }
+    return s;
+}
+
+bool is_tag_char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+} // namespace
+
+std::string parse_read_group(std::string_view text, ReadGroup &rg) {
+    rg = ReadGroup{};
+    std::string line = unescape_tabs(text);
+    if (line.rfind("@RG\t", 0) != 0) return "the read group must start with @RG and a tab";
+    if (line.find_first_of("\n\r") != std::string::npos)
+        return "the read group must be a single line";
+    std::string id;
+    size_t at = 4;
+    while (at <= line.size()) {
+        size_t end = std::min(line.find('\t', at), line.size());
+        std::string_view field(line.data() + at, end - at);
+        if (field.size() < 4 || !is_tag_char(field[0]) || !is_tag_char(field[1]) || field[2] != ':')
+            return "read group field '" + std::string(field) + "' is not TAG:VALUE";
+        if (field.substr(0, 3) == "ID:") id = field.substr(3);
+        at = end + 1;
+    }
+    if (id.empty()) return "the read group has no ID field";
+    rg.line = std::move(line);
+    rg.id = std::move(id);
+    return std::string();
+}
+
+void append_tag_to_lines(std::string &out, size_t from, std::string_view tag) {
+    if (from >= out.size()) return;
+    std::string block;
+    block.reserve((out.size() - from) * 11 / 10 + tag.size() + 1);
+    size_t at = from;
+    while (at < out.size()) {
+        size_t end = out.find('\n', at);
+        if (end == std::string::npos) end = out.size();
+        block.append(out, at, end - at);
+        block.push_back('\t');
+        block.append(tag);
+        block.push_back('\n');
+        at = end + 1;
+    }
+    out.resize(from);
+    out.append(block);
+}
+
+std::string sam_header(const RefTable &refs, const std::string &command_line,
+                       const std::string &read_group_line) {
     std::string h = "@HD\tVN:1.6\tSO:unsorted\n";
     for (int32_t i = 0; i < refs.size(); ++i) {
         h.append("@SQ\tSN:");
         h.append(refs.names[size_t(i)]);
         h.append("\tLN:");
         append_int(h, refs.lengths[size_t(i)]);
+        h.push_back('\n');
+    }
+    if (!read_group_line.empty()) {
+        h.append(read_group_line);
         h.push_back('\n');
     }
     h.append("@PG\tID:bioeng\tPN:bioeng\tVN:" BIOENG_VERSION "\tCL:");

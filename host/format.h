@@ -63,8 +63,25 @@ void append_int(std::string &out, int64_t v);
 void append_paf(std::string &out, const ReadView &read, const bio_map_hit_t &hit,
                 const RefTable &refs, std::string_view cigar, bool primary);
 
-// SAM header: @HD, one @SQ per reference sequence, @PG with the command line.
-std::string sam_header(const RefTable &refs, const std::string &command_line);
+// A read group as typed on a command line: one SAM header line starting
+// with "@RG", its fields separated by tabs or by the two characters "\t"
+// ("\\" stands for a backslash), with an ID field.
+struct ReadGroup {
+    std::string line; // the header line, with real tabs, without a line end
+    std::string id;   // the value of its ID field
+};
+
+// Parses `text` into `rg`; returns what is wrong with it, or an empty string.
+std::string parse_read_group(std::string_view text, ReadGroup &rg);
+
+// SAM header: @HD, one @SQ per reference sequence, the read group line when
+// there is one, @PG with the command line.
+std::string sam_header(const RefTable &refs, const std::string &command_line,
+                       const std::string &read_group_line = std::string());
+
+// Adds "\t" + tag at the end of every line of out[from...], a block of whole
+// lines (the records of one batch).
+void append_tag_to_lines(std::string &out, size_t from, std::string_view tag);
 
 // One SAM record for a hit: flag 16 on the reverse strand and 256 for a
 // secondary hit, 1-based position within the reference sequence, CIGAR with

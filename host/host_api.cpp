@@ -6,8 +6,10 @@
 #include "input.h"
 #include "mapper.h"
 #include "reference.h"
+#include "report.h"
 #include "stats.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -136,6 +138,7 @@ MapSettings map_settings(const bh_map_options &o) {
     if (!(o.secondary_ratio >= 0 && o.secondary_ratio <= 1))
         throw ArgumentError("secondary_ratio must lie between 0 and 1");
     s.secondary_ratio = o.secondary_ratio;
+    s.paf_beside_sam = o.paf_beside_sam != 0;
     return s;
 }
 
@@ -143,11 +146,44 @@ const char *input_label(const char *path) {
     return std::strcmp(path, "-") == 0 ? "standard input" : path;
 }
 
+// A byte source that counts what it hands out, for progress reports.
+class CountingSource : public ByteSource {
+public:
+    CountingSource(std::unique_ptr<ByteSource> inner, std::atomic<uint64_t> &count)
+        : inner_(std::move(inner)), count_(count) {}
+    size_t read(uint8_t *dst, size_t n) override {
+        size_t got = inner_->read(dst, n);
+        count_.fetch_add(got, std::memory_order_relaxed);
+        return got;
+    }
+
+private:
+    std::unique_ptr<ByteSource> inner_;
+    std::atomic<uint64_t> &count_;
+};
+
+// What a preset sets; everything else keeps its value.
+struct Preset {
+    const char *name;
+    int32_t k, w, max_occ, max_hits;
+    double min_score;
+    double secondary_ratio;
+};
+
+// Why each value: bench/map/PRESETS.md.
+constexpr Preset PRESETS[] = {
+    {"map-ont", 15, 10, 500, 5, 40, 0.8},
+    {"map-pb", 17, 15, 500, 5, 40, 0.8},
+    {"sr", 21, 11, 500, 5, 40, 0.8},
+};
+constexpr char PRESET_NAMES[] = "map-ont,map-pb,sr";
+
 } // namespace
 
 struct bh_reader {
     ErrorSlot err;
     std::string label;
+    std::atomic<uint64_t> input_bytes{0};
     std::unique_ptr<RecordReader> reader;
     RecordBatch batch;
     bool has_batch = false;
@@ -164,9 +200,16 @@ struct bh_mapper {
     ErrorSlot err;
     std::string ref_label;
     MapSettings settings;
+    ReadGroup read_group;
     RefTable refs;
     IndexPtr index;
     std::unique_ptr<BatchMapper> mapper;
+    std::string text;
+};
+
+struct bh_report {
+    ErrorSlot err;
+    PafReport report;
     std::string text;
 };
 
@@ -192,6 +235,7 @@ template <class MakeBytes>
 int open_reader(bh_reader *r, const char *label, const bh_read_options *opt,
                 MakeBytes &&make_bytes) {
     r->reader.reset();
+    r->input_bytes = 0;
     r->has_batch = false;
     r->batch.count = 0;
     try {
@@ -201,7 +245,8 @@ int open_reader(bh_reader *r, const char *label, const bh_read_options *opt,
     }
     return guarded(r->err, r->label, [&] {
         ReaderOptions ropt = reader_options(copy_options(opt, bh_read_options_init));
-        r->reader = std::make_unique<RecordReader>(open_text_source(make_bytes(), r->label),
+        auto counted = std::make_unique<CountingSource>(make_bytes(), r->input_bytes);
+        r->reader = std::make_unique<RecordReader>(open_text_source(std::move(counted), r->label),
                                                    r->label, ropt);
         return BH_OK;
     });
@@ -282,6 +327,10 @@ BH_EXPORT uint64_t bh_reader_bytes_read(const bh_reader *r) {
     return r && r->reader ? r->reader->bytes_read() : 0;
 }
 
+BH_EXPORT uint64_t bh_reader_input_bytes(const bh_reader *r) {
+    return r ? r->input_bytes.load(std::memory_order_relaxed) : 0;
+}
+
 BH_EXPORT const char *bh_reader_error(const bh_reader *r) {
     return r ? r->err.message.c_str() : "no reader";
 }
@@ -334,7 +383,26 @@ BH_EXPORT void bh_map_options_init(bh_map_options *opt) {
     opt->md = d.md;
     opt->secondaries = d.secondaries;
     opt->secondary_ratio = d.secondary_ratio;
+    opt->read_group = nullptr;
+    opt->paf_beside_sam = 0;
 }
+
+BH_EXPORT int bh_map_options_preset(bh_map_options *opt, const char *name) {
+    if (!opt || !name) return BH_ERR_ARGUMENT;
+    for (const Preset &p : PRESETS) {
+        if (std::strcmp(name, p.name) != 0) continue;
+        opt->k = p.k;
+        opt->w = p.w;
+        opt->max_occ = p.max_occ;
+        opt->max_hits = p.max_hits;
+        opt->min_score = p.min_score;
+        opt->secondary_ratio = p.secondary_ratio;
+        return BH_OK;
+    }
+    return BH_ERR_ARGUMENT;
+}
+
+BH_EXPORT const char *bh_map_presets(void) { return PRESET_NAMES; }
 
 BH_EXPORT bh_mapper *bh_mapper_new(void) { return make_handle<bh_mapper>(); }
 
@@ -351,7 +419,14 @@ BH_EXPORT int bh_mapper_load(bh_mapper *m, const char *ref_path, const bh_map_op
         return BH_ERR_NOMEM;
     }
     return guarded(m->err, m->ref_label, [&] {
-        m->settings = map_settings(copy_options(opt, bh_map_options_init));
+        bh_map_options o = copy_options(opt, bh_map_options_init);
+        m->settings = map_settings(o);
+        m->read_group = ReadGroup{};
+        if (o.read_group && *o.read_group) {
+            std::string wrong = parse_read_group(o.read_group, m->read_group);
+            if (!wrong.empty()) throw ArgumentError(wrong);
+            m->settings.read_group_id = m->read_group.id;
+        }
         ReaderOptions ropt;
         ropt.threads = resolve_threads(m->settings.threads);
         m->refs = load_reference(ref_path, ropt);
@@ -366,7 +441,7 @@ BH_EXPORT int bh_mapper_sam_header(bh_mapper *m, const char *command_line, const
     if (!m || !text || !len) return BH_ERR_ARGUMENT;
     return guarded(m->err, m->ref_label, [&] {
         if (!m->mapper) throw ArgumentError("no reference loaded");
-        m->text = sam_header(m->refs, command_line ? command_line : "");
+        m->text = sam_header(m->refs, command_line ? command_line : "", m->read_group.line);
         *text = m->text.data();
         *len = m->text.size();
         return BH_OK;
@@ -386,8 +461,88 @@ BH_EXPORT int bh_mapper_map(bh_mapper *m, const bh_reader *reads, const char **t
     });
 }
 
+BH_EXPORT int bh_mapper_paf(bh_mapper *m, const char **text, size_t *len) {
+    if (!m || !text || !len) return BH_ERR_ARGUMENT;
+    return guarded(m->err, m->ref_label, [&] {
+        if (!m->mapper || !m->settings.sam || !m->settings.paf_beside_sam)
+            throw ArgumentError("bh_mapper_paf needs a mapper loaded with sam and paf_beside_sam");
+        *text = m->mapper->paf_text().data();
+        *len = m->mapper->paf_text().size();
+        return BH_OK;
+    });
+}
+
+BH_EXPORT int bh_mapper_counts(const bh_mapper *m, bh_map_counts *out) {
+    if (!m || !out || out->size < sizeof(uint32_t)) return BH_ERR_ARGUMENT;
+    bh_map_counts c{};
+    c.size = sizeof c;
+    if (m->mapper) {
+        const MapCounts &k = m->mapper->counts();
+        c.reads = k.reads;
+        c.bases = k.bases;
+        c.mapped_reads = k.mapped_reads;
+        c.mapped_bases = k.mapped_bases;
+        c.primary = k.primary;
+        c.secondary = k.secondary;
+        c.supplementary = k.supplementary;
+    }
+    uint32_t size = std::min<uint32_t>(out->size, sizeof c);
+    std::memcpy(out, &c, size);
+    out->size = size;
+    return BH_OK;
+}
+
 BH_EXPORT int32_t bh_mapper_n_refs(const bh_mapper *m) { return m ? m->refs.size() : 0; }
 
 BH_EXPORT const char *bh_mapper_error(const bh_mapper *m) {
     return m ? m->err.message.c_str() : "no mapper";
+}
+
+// ----------------------------------------------------------------- reports
+
+BH_EXPORT bh_report *bh_report_new(void) { return make_handle<bh_report>(); }
+
+BH_EXPORT void bh_report_free(bh_report *r) { delete r; }
+
+BH_EXPORT int bh_report_add_paf(bh_report *r, const char *path) {
+    if (!r || !path) return BH_ERR_ARGUMENT;
+    std::string label;
+    try {
+        label = input_label(path);
+    } catch (...) {
+        return BH_ERR_NOMEM;
+    }
+    return guarded(r->err, label, [&] {
+        std::unique_ptr<TextSource> text = open_text_source(open_file_source(path), label);
+        std::vector<uint8_t> buf(size_t(1) << 20);
+        std::string pending; // a line cut by the end of a read
+        uint64_t line_no = 0;
+        for (size_t got; (got = text->read(buf.data(), buf.size())) > 0;) {
+            std::string_view chunk(reinterpret_cast<const char *>(buf.data()), got);
+            for (size_t nl; (nl = chunk.find('\n')) != std::string_view::npos;) {
+                pending.append(chunk.substr(0, nl));
+                if (!pending.empty() && pending.back() == '\r') pending.pop_back();
+                r->report.add_line(pending, label, ++line_no);
+                pending.clear();
+                chunk.remove_prefix(nl + 1);
+            }
+            pending.append(chunk);
+        }
+        if (!pending.empty()) r->report.add_line(pending, label, ++line_no);
+        return BH_OK;
+    });
+}
+
+BH_EXPORT int bh_report_html(bh_report *r, const char *title, const char **text, size_t *len) {
+    if (!r || !text || !len) return BH_ERR_ARGUMENT;
+    return guarded(r->err, std::string(), [&] {
+        r->text = r->report.html(title ? title : "");
+        *text = r->text.data();
+        *len = r->text.size();
+        return BH_OK;
+    });
+}
+
+BH_EXPORT const char *bh_report_error(const bh_report *r) {
+    return r ? r->err.message.c_str() : "no report";
 }

@@ -40,14 +40,15 @@ void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit
 }
 
 void emit_alignment_records(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
-                            const RefTable &refs, const MapSettings &s, std::vector<uint8_t> (&oread)[2]) {
-    if (alns.empty() && s.sam) append_sam_unmapped(out, read);
+                            const RefTable &refs, const MapSettings &s, bool sam,
+                            std::vector<uint8_t> (&oread)[2]) {
+    if (alns.empty() && sam) append_sam_unmapped(out, read);
     bool oriented[2] = {false, false};
     for (size_t j = 0; j < alns.size(); ++j) {
         int32_t strand = alns[j].strand;
         if (!oriented[strand]) oriented_read(read.codes, read.len, strand, oread[strand]);
         oriented[strand] = true;
-        if (s.sam)
+        if (sam)
             append_sam_alignment(out, read, alns, j, refs, oread[strand].data(), s.md);
         else
             append_paf_alignment(out, read, alns[j], refs, oread[strand].data(), s.cs);
@@ -63,14 +64,53 @@ void BatchMapper::map(const RecordBatch &batch, const std::string &label, std::s
                                hits_.data(), s_.min_score, n_hits_.data(), cigar_.data(),
                                cigar_offs_.data(), s_.threads);
     if (rc != 0) throw std::bad_alloc();
+    size_t first = out.size();
+    paf_.clear();
     if (!s_.raw_hits) {
         // Re-alignment needs the hits only, not their CIGAR text.
         realign_and_format(batch, out);
-        return;
+    } else {
+        remap_cut_cigars(batch.count);
+        format(batch, s_.sam, out);
+        if (paf_beside()) format(batch, false, paf_);
+        count_raw_hits(batch);
     }
-    remap_cut_cigars(batch.count);
-    format(batch, out);
+    if (s_.sam && !s_.read_group_id.empty())
+        append_tag_to_lines(out, first, "RG:Z:" + s_.read_group_id);
 }
+
+void MapCounts::add_read(int32_t len, uint64_t n_primary, uint64_t n_secondary,
+                         uint64_t n_supplementary) {
+    reads += 1;
+    bases += uint64_t(len);
+    if (n_primary == 0) return;
+    mapped_reads += 1;
+    mapped_bases += uint64_t(len);
+    primary += n_primary;
+    secondary += n_secondary;
+    supplementary += n_supplementary;
+}
+
+void MapCounts::add(const MapCounts &o) {
+    reads += o.reads;
+    bases += o.bases;
+    mapped_reads += o.mapped_reads;
+    mapped_bases += o.mapped_bases;
+    primary += o.primary;
+    secondary += o.secondary;
+    supplementary += o.supplementary;
+}
+
+namespace {
+
+void count_alignments(MapCounts &c, int32_t len, const std::vector<Alignment> &alns) {
+    uint64_t n[3] = {0, 0, 0};
+    for (const Alignment &a : alns) ++n[size_t(a.kind)];
+    c.add_read(len, n[size_t(AlnKind::primary)], n[size_t(AlnKind::secondary)],
+               n[size_t(AlnKind::supplementary)]);
+}
+
+} // namespace
 
 ReadView BatchMapper::read_view(const RecordBatch &batch, int32_t i) const {
     ReadView read;
@@ -89,6 +129,8 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
     const int32_t n = batch.count;
     const int32_t n_chunks = (n + REALIGN_CHUNK - 1) / REALIGN_CHUNK;
     std::vector<std::string> texts(static_cast<size_t>(n_chunks));
+    std::vector<std::string> pafs(paf_beside() ? size_t(n_chunks) : 0);
+    std::vector<MapCounts> counts(static_cast<size_t>(n_chunks));
     RefSeqs ref{refs_.codes.data(), refs_.offsets.data(), refs_.lengths.data(), refs_.size()};
     RealignOptions opt;
     opt.k = s_.k;
@@ -109,7 +151,10 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
                     ReadView read = read_view(batch, i);
                     const bio_map_hit_t *hits = hits_.data() + size_t(i) * size_t(s_.max_hits);
                     realigner.align_read(read.codes, read.len, hits, n_hits_.data()[i], alns);
-                    emit_alignment_records(text, read, alns, refs_, s_, oread);
+                    emit_alignment_records(text, read, alns, refs_, s_, s_.sam, oread);
+                    if (paf_beside())
+                        emit_alignment_records(pafs[size_t(c)], read, alns, refs_, s_, false, oread);
+                    count_alignments(counts[size_t(c)], read.len, alns);
                 }
             }
         } catch (...) {
@@ -130,6 +175,8 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
     for (const std::string &t : texts) total += t.size();
     out.reserve(total);
     for (const std::string &t : texts) out.append(t);
+    for (const std::string &t : pafs) paf_.append(t);
+    for (const MapCounts &c : counts) counts_.add(c);
 }
 
 void BatchMapper::unpack(const RecordBatch &batch) {
@@ -186,7 +233,15 @@ void BatchMapper::remap(int32_t i) {
     remapped_.emplace_back(i, std::move(r));
 }
 
-void BatchMapper::format(const RecordBatch &batch, std::string &out) {
+// The library's hits: the first is the primary, the others secondary.
+void BatchMapper::count_raw_hits(const RecordBatch &batch) {
+    for (int32_t i = 0; i < batch.count; ++i) {
+        uint64_t n = uint64_t(n_hits_.data()[i]);
+        counts_.add_read(batch.length(i), n ? 1 : 0, n ? n - 1 : 0, 0);
+    }
+}
+
+void BatchMapper::format(const RecordBatch &batch, bool sam, std::string &out) {
     size_t next_remap = 0;
     for (int32_t i = 0; i < batch.count; ++i) {
         ReadView read = read_view(batch, i);
@@ -199,7 +254,7 @@ void BatchMapper::format(const RecordBatch &batch, std::string &out) {
             n = int32_t(r.hits.size());
             cigar = r.cigar.data();
         }
-        emit_read_records(out, read, hits, n, cigar, refs_, s_.sam);
+        emit_read_records(out, read, hits, n, cigar, refs_, sam);
     }
 }
 

@@ -27,6 +27,25 @@ struct MapSettings {
     bool md = false;              // SAM MD tag
     bool secondaries = true;
     double secondary_ratio = 0.8; // least chain score of a secondary, relative to the primary's
+    std::string read_group_id; // SAM records get RG:Z:<id> when set
+    bool paf_beside_sam = false; // with sam, format every batch as PAF too
+};
+
+// What a run has mapped so far; a PAF line is a primary, secondary or
+// supplementary record.
+struct MapCounts {
+    uint64_t reads = 0;
+    uint64_t bases = 0;
+    uint64_t mapped_reads = 0;
+    uint64_t mapped_bases = 0;
+    uint64_t primary = 0;
+    uint64_t secondary = 0;
+    uint64_t supplementary = 0;
+
+    // A read of `len` bases with its records of each kind (a read without
+    // a primary record is unmapped).
+    void add_read(int32_t len, uint64_t n_primary, uint64_t n_secondary, uint64_t n_supplementary);
+    void add(const MapCounts &other);
 };
 
 struct IndexDeleter {
@@ -49,7 +68,8 @@ void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit
 // or SAM records with an unmapped record when there is none. `oread` is
 // scratch for the read's two orientations.
 void emit_alignment_records(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
-                            const RefTable &refs, const MapSettings &s, std::vector<uint8_t> (&oread)[2]);
+                            const RefTable &refs, const MapSettings &s, bool sam,
+                            std::vector<uint8_t> (&oread)[2]);
 
 // A read whose CIGAR did not fit its region in the batch, mapped again on
 // its own with room for any CIGAR. Mapping is deterministic, so the hits are
@@ -65,18 +85,23 @@ public:
     BatchMapper(const bio_index_t *idx, const RefTable &refs, const MapSettings &s)
         : idx_(idx), refs_(refs), s_(s) {}
 
-    // Appends the records of every read of `batch` to `out`. Throws
-    // InputError (naming `label`) or std::bad_alloc.
+    // Appends the records of every read of `batch` to `out` and adds them
+    // to the counts. Throws InputError (naming `label`) or std::bad_alloc.
     void map(const RecordBatch &batch, const std::string &label, std::string &out);
+    // With paf_beside_sam: the PAF records of the batch map() last mapped.
+    const std::string &paf_text() const { return paf_; }
+    const MapCounts &counts() const { return counts_; }
 
 private:
     void unpack(const RecordBatch &batch);
     void layout_cigar_regions(int32_t n, const std::string &label);
     void remap_cut_cigars(int32_t n);
     void remap(int32_t i);
-    void format(const RecordBatch &batch, std::string &out);
+    void format(const RecordBatch &batch, bool sam, std::string &out);
     void realign_and_format(const RecordBatch &batch, std::string &out);
     ReadView read_view(const RecordBatch &batch, int32_t i) const;
+    void count_raw_hits(const RecordBatch &batch);
+    bool paf_beside() const { return s_.sam && s_.paf_beside_sam; }
 
     const bio_index_t *idx_;
     const RefTable &refs_;
@@ -88,6 +113,8 @@ private:
     RawBuffer<bio_map_hit_t> hits_;
     RawBuffer<int32_t> n_hits_;
     std::vector<std::pair<int32_t, Remapped>> remapped_;
+    MapCounts counts_;
+    std::string paf_;
 };
 
 } // namespace bioeng

@@ -6,10 +6,12 @@ namespace bioeng {
 int run_map(int argc, char **argv);
 int run_align(int argc, char **argv);
 int run_stats(int argc, char **argv);
+int run_report(int argc, char **argv);
 
 extern const char MAP_USAGE[];
 extern const char ALIGN_USAGE[];
 extern const char STATS_USAGE[];
+extern const char REPORT_USAGE[];
 
 // Exit statuses.
 constexpr int EXIT_OK = 0;

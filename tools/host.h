@@ -62,6 +62,19 @@ public:
         checked<bh_mapper_error>(bh_mapper_map(get(), reads.get(), &text, &len));
         return {text, len};
     }
+    // With paf_beside_sam: the PAF of the batch map() last mapped.
+    std::string_view paf() {
+        const char *text = nullptr;
+        size_t len = 0;
+        checked<bh_mapper_error>(bh_mapper_paf(get(), &text, &len));
+        return {text, len};
+    }
+    bh_map_counts counts() const {
+        bh_map_counts c{};
+        c.size = sizeof c;
+        checked<bh_mapper_error>(bh_mapper_counts(get(), &c));
+        return c;
+    }
 };
 
 class HostStats : public HostHandle<bh_stats, bh_stats_free> {

@@ -20,10 +20,15 @@ const char MAIN_USAGE[] =
     "  map     map reads to a reference; PAF, or SAM with -a\n"
     "  align   align the first records of two FASTA/FASTQ files\n"
     "  stats   records, bases, lengths, N50 and GC of FASTA/FASTQ files\n"
+    "  report  pictures of a PAF file (identity, mapping quality, coverage)\n"
+    "          as one HTML page\n"
     "\n"
     "Input files may be plain, gzip or BGZF compressed.\n"
     "'bioeng <command> --help' lists the options of a command;\n"
-    "'bioeng --version' prints the version.\n";
+    "'bioeng --version' prints the version.\n"
+    "\n"
+    "Exit status: 0 on success; 1 for bad input, a missing file, a failed\n"
+    "write or exhausted memory; 2 for a usage mistake.\n";
 
 struct Command {
     const char *name;
@@ -34,6 +39,7 @@ const Command COMMANDS[] = {
     {"map", bioeng::run_map},
     {"align", bioeng::run_align},
     {"stats", bioeng::run_stats},
+    {"report", bioeng::run_report},
 };
 
 int run_command(const Command &cmd, int argc, char **argv) {

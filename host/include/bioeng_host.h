@@ -81,6 +81,9 @@ int32_t bh_reader_format(const bh_reader *r);
 const char *bh_reader_compression(const bh_reader *r);
 /* Decompressed bytes consumed so far. */
 uint64_t bh_reader_bytes_read(const bh_reader *r);
+/* Bytes taken from the file itself so far (compressed bytes for compressed
+ * input), to compare with the file's size for progress. */
+uint64_t bh_reader_input_bytes(const bh_reader *r);
 const char *bh_reader_error(const bh_reader *r);
 
 /* ---------------------------------------------------------- summaries */
@@ -115,9 +118,24 @@ typedef struct bh_map_options {
     int32_t secondaries;     /* 0 reports no secondary hits [1] */
     double secondary_ratio;  /* least chain score of a secondary hit, as a
                                 fraction of the part it competes with, 0..1 [0.8] */
+    /* A read group for SAM: a header line "@RG<tab>ID:...<tab>..." where the
+     * two characters backslash and t may stand for a tab; it goes into the
+     * header and every record gets RG:Z:<ID>. It is read (and checked) by
+     * bh_mapper_load. NULL or "" for none [NULL] */
+    const char *read_group;
+    int32_t paf_beside_sam; /* with sam = 1, every batch is formatted as PAF
+                               too, for bh_mapper_paf [0] */
 } bh_map_options;
 
 void bh_map_options_init(bh_map_options *opt);
+/* Sets the fields a preset tunes (k, w, max_occ, max_hits, min_score,
+ * secondary_ratio),
+ * leaving the others as they are; set fields of your own afterwards.
+ * Presets: "map-ont" (noisy long reads), "map-pb" (PacBio long reads),
+ * "sr" (short accurate reads). BH_ERR_ARGUMENT for another name. */
+int bh_map_options_preset(bh_map_options *opt, const char *name);
+/* The preset names, separated by commas ("map-ont,map-pb,sr"). */
+const char *bh_map_presets(void);
 
 typedef struct bh_mapper bh_mapper;
 
@@ -133,8 +151,44 @@ int bh_mapper_sam_header(bh_mapper *m, const char *command_line, const char **te
  * SAM records with flag 4 for unmapped reads). *text stays valid until the
  * next call on m; the output is the same for any thread count. */
 int bh_mapper_map(bh_mapper *m, const bh_reader *reads, const char **text, size_t *len);
+/* With paf_beside_sam: the PAF records of the batch bh_mapper_map last
+ * mapped (and returned as SAM). *text stays valid until the next call on m. */
+int bh_mapper_paf(bh_mapper *m, const char **text, size_t *len);
+
+/* What the mapper has mapped since bh_mapper_load. Records are PAF lines
+ * (and mapped SAM records): primary + secondary + supplementary. */
+typedef struct bh_map_counts {
+    uint32_t size;          /* sizeof(bh_map_counts), set by the caller */
+    uint64_t reads;
+    uint64_t bases;
+    uint64_t mapped_reads;  /* reads with a primary record */
+    uint64_t mapped_bases;  /* bases of those reads */
+    uint64_t primary;
+    uint64_t secondary;
+    uint64_t supplementary;
+} bh_map_counts;
+
+/* Fills the first out->size bytes of *out. */
+int bh_mapper_counts(const bh_mapper *m, bh_map_counts *out);
 int32_t bh_mapper_n_refs(const bh_mapper *m);
 const char *bh_mapper_error(const bh_mapper *m);
+
+/* ------------------------------------------------------------ reports */
+
+/* A picture of mapping results: identity and mapping-quality histograms,
+ * read length against identity, coverage along each reference sequence,
+ * as one self-contained HTML page with inline SVG. */
+typedef struct bh_report bh_report;
+
+bh_report *bh_report_new(void);
+void bh_report_free(bh_report *r);
+/* Adds every line of a PAF file ("-": standard input; plain or gzip). A
+ * line that is not PAF is an error naming the file and line. */
+int bh_report_add_paf(bh_report *r, const char *path);
+/* The page; `title` names the input. *text stays valid until the next call
+ * on r. */
+int bh_report_html(bh_report *r, const char *title, const char **text, size_t *len);
+const char *bh_report_error(const bh_report *r);
 
 #ifdef __cplusplus
 }

@@ -95,15 +95,28 @@ _lock = threading.Lock()
 _state: Dict[str, object] = {}
 
 
+def _installed_libdir() -> List[Path]:
+    """The library directory of a CMake installation of this package, which
+    records it relative to the package in _libdir.py."""
+    try:
+        from ._libdir import LIBDIR  # type: ignore[import-not-found]
+    except ImportError:
+        return []
+    return [Path(__file__).resolve().parent / LIBDIR]
+
+
 def _candidates() -> List[Path]:
-    """Places searched for the library, in order of preference."""
+    """Places searched for the library, in order of preference: the
+    override, the copy inside the package (a wheel), the installation's
+    library directory, next to the package, the source tree's build."""
     here = Path(__file__).resolve().parent
     found: List[Path] = []
     env = os.environ.get("BIOENGINE_LIB")
     if env:
         found.append(Path(env))
-    found += [here / "libengine.so", here.parent / "libengine.so",
-              here.parent.parent / "build" / "libengine.so"]
+    found += [here / "libengine.so.0", here / "libengine.so"]
+    found += [d / "libengine.so.0" for d in _installed_libdir()]
+    found += [here.parent / "libengine.so", here.parent.parent / "build" / "libengine.so"]
     return found
 
 
@@ -181,15 +194,6 @@ def function(name: str) -> Callable[..., object]:
 
     Raises :class:`MissingSymbolError` when the library lacks it."""
     return _bound(name, library, library_path, _PROTOTYPES)
-    restype, argtypes = _PROTOTYPES[name]
-    try:
-        fn = getattr(library(), name)
-    except AttributeError:
-        raise MissingSymbolError(f"{library_path()} does not export {name}") from None
-    fn.restype = restype
-    fn.argtypes = argtypes
-    _functions[name] = fn
-    return fn
 
 
 # -- the host layer (libbioeng_host.so, header bioeng_host.h) ---------------
@@ -207,7 +211,11 @@ class MapOptions(Structure):
     _fields_ = [("size", c_uint32), ("k", c_int32), ("w", c_int32), ("max_occ", c_int32),
                 ("max_hits", c_int32), ("min_score", c_double), ("threads", c_int32),
                 ("sam", c_int32), ("raw_hits", c_int32), ("cs", c_int32), ("md", c_int32),
-                ("secondaries", c_int32), ("secondary_ratio", c_double)]
+                ("secondaries", c_int32), ("secondary_ratio", c_double),
+                ("read_group", c_char_p), ("paf_beside_sam", c_int32),
+                # Room for fields a later version of the layer may append:
+                # its bh_map_options_init writes the whole of its struct.
+                ("_reserved", ctypes.c_uint8 * 64)]
 
 
 _H = c_void_p
@@ -238,6 +246,8 @@ _HOST_PROTOTYPES: Dict[str, Tuple[object, List[object]]] = {
     "bh_stats_row": (c_char_p, [_H]),
     "bh_stats_error": (c_char_p, [_H]),
     "bh_map_options_init": (None, [POINTER(MapOptions)]),
+    "bh_map_options_preset": (c_int32, [POINTER(MapOptions), c_char_p]),
+    "bh_map_presets": (c_char_p, []),
     "bh_mapper_new": (_H, []),
     "bh_mapper_free": (None, [_H]),
     "bh_mapper_load": (c_int32, [_H, c_char_p, POINTER(MapOptions)]),
@@ -255,9 +265,9 @@ def _host_candidates() -> List[Path]:
         found.append(Path(env))
     engine_dir = Path(str(_state["lib_path"])).resolve().parent
     here = Path(__file__).resolve().parent
-    found += [engine_dir / "libbioeng_host.so", engine_dir / "host" / "libbioeng_host.so",
-              here / "libbioeng_host.so", here.parent.parent / "build" / "host" /
-              "libbioeng_host.so"]
+    found += [engine_dir / "libbioeng_host.so.0", engine_dir / "libbioeng_host.so",
+              engine_dir / "host" / "libbioeng_host.so", here / "libbioeng_host.so",
+              here.parent.parent / "build" / "host" / "libbioeng_host.so"]
     return found
 
 

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import ctypes
 from ctypes import c_int32
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from itertools import groupby
 from typing import Callable, Optional
 
@@ -29,7 +29,14 @@ NEG_INF = -1073741824
 @dataclass(frozen=True)
 class Alignment:
     """One pairwise alignment: the gapped strings (A over B), its score and
-    column counters. ``length`` = n_match + n_mismatch + n_gap."""
+    column counters. ``length`` = n_match + n_mismatch + n_gap.
+
+    ``a_start``/``a_end`` and ``b_start``/``b_end`` (0-based, end-exclusive)
+    say where the aligned part lies in A and in B: from the first to the
+    last column that pairs two residues, so the end gaps of a semiglobal
+    alignment (and of any other) are left out. All four are 0 when no
+    column pairs two residues. For ``sw_align`` they locate the local
+    alignment within the whole sequences."""
 
     aligned_a: str
     aligned_b: str
@@ -37,6 +44,10 @@ class Alignment:
     n_match: int
     n_mismatch: int
     n_gap: int
+    a_start: int = 0
+    a_end: int = 0
+    b_start: int = 0
+    b_end: int = 0
 
     @property
     def length(self) -> int:
@@ -83,6 +94,49 @@ def _prepare(seq_a: object, seq_b: object, decode: object, protein: bool) -> tup
     return a, b, table
 
 
+def _span(aligned_a: str, aligned_b: str, a_offset: int, b_offset: int) -> tuple:
+    """(a_start, a_end, b_start, b_end) of the columns from the first to the
+    last that pair two residues; the strings start at the given offsets."""
+    paired = [k for k, (x, y) in enumerate(zip(aligned_a, aligned_b)) if x != "-" and y != "-"]
+    if not paired:
+        return 0, 0, 0, 0
+    first, last = paired[0], paired[-1] + 1
+
+    def residues(text: str, end: int) -> int:
+        return end - text.count("-", 0, end)
+
+    return (a_offset + residues(aligned_a, first), a_offset + residues(aligned_a, last),
+            b_offset + residues(aligned_b, first), b_offset + residues(aligned_b, last))
+
+
+def _first_reaching(low: int, high: int, reaches: Callable[[int], bool]) -> int:
+    """Smallest n in [low, high] with reaches(n) (reaches(high) holds and is
+    monotone in n)."""
+    while low < high:
+        mid = (low + high) // 2
+        if reaches(mid):
+            high = mid
+        else:
+            low = mid + 1
+    return low
+
+
+def _local_offsets(a: bytes, b: bytes, aln: "Alignment", score_of: Callable[[bytes, bytes], int]
+                   ) -> tuple:
+    """Where the local alignment's substrings start in A and in B. The
+    library reports the substrings only; their end cell is the first best
+    cell in row order, i.e. the shortest prefix of A, then of B, whose local
+    alignment still reaches the score: found by bisection, about
+    log2(len_a) + log2(len_b) more alignments of prefixes."""
+    used_a = len(aln.aligned_a) - aln.aligned_a.count("-")
+    used_b = len(aln.aligned_b) - aln.aligned_b.count("-")
+    end_a = end_b = None
+    if aln.score > 0:
+        end_a = _first_reaching(used_a, len(a), lambda i: score_of(a[:i], b) >= aln.score)
+        end_b = _first_reaching(used_b, len(b), lambda j: score_of(a[:end_a], b[:j]) >= aln.score)
+    return (end_a or used_a) - used_a, (end_b or used_b) - used_b
+
+
 def _run(name: str, seq_a: object, seq_b: object, match: int, mismatch: int, gap: int,
          band: Optional[int], decode: object, protein: bool) -> Alignment:
     a, b, table = _prepare(seq_a, seq_b, decode, protein)
@@ -99,8 +153,26 @@ def _run(name: str, seq_a: object, seq_b: object, match: int, mismatch: int, gap
                                   ctypes.byref(n_mismatch), ctypes.byref(n_gap))
     if columns < 0:
         raise MemoryError(f"{name} could not reserve working memory for {len(a)} x {len(b)}")
-    return Alignment(out_a.raw[:columns].decode("latin-1"), out_b.raw[:columns].decode("latin-1"),
-                     score.value, n_match.value, n_mismatch.value, n_gap.value)
+    aln = Alignment(out_a.raw[:columns].decode("latin-1"), out_b.raw[:columns].decode("latin-1"),
+                    score.value, n_match.value, n_mismatch.value, n_gap.value)
+    a_offset = b_offset = 0
+    if name == "sw_align":
+        a_offset, b_offset = _local_offsets(a, b, aln,
+                                            lambda x, y: _sw_score(x, y, table, scores))
+    return replace(aln, **dict(zip(("a_start", "a_end", "b_start", "b_end"),
+                                   _span(aln.aligned_a, aln.aligned_b, a_offset, b_offset))))
+
+
+def _sw_score(a: bytes, b: bytes, table: bytes, scores: tuple) -> int:
+    """Best local score of codes a and b (sw_align's score output only)."""
+    cap = len(a) + len(b) + 1
+    out_a, out_b = char_array(cap), char_array(cap)
+    score, n1, n2, n3 = c_int32(), c_int32(), c_int32(), c_int32()
+    if _lib.function("sw_align")(a, len(a), b, len(b), table, *scores, out_a, out_b,
+                                 ctypes.byref(score), ctypes.byref(n1), ctypes.byref(n2),
+                                 ctypes.byref(n3)) < 0:
+        raise MemoryError("sw_align could not reserve working memory")
+    return score.value
 
 
 def nw_global(seq_a: object, seq_b: object, match: int = 2, mismatch: int = -1, gap: int = -2,

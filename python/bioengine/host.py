@@ -114,6 +114,23 @@ class SeqFile(_Handle):
         self.path = os.fsdecode(raw)
         self._check(_lib.host_function("bh_reader_open")(self._handle, raw, ctypes.byref(opt)))
 
+    @classmethod
+    def from_memory(cls, data: bytes, label: str = "memory", threads: int = 1,
+                    protein: Optional[bool] = False, keep_empty: bool = False,
+                    batch_bytes: int = DEFAULT_BATCH_BYTES) -> "SeqFile":
+        """FASTA/FASTQ text (plain, gzip or BGZF) held in ``data``, read and
+        checked as a file; ``label`` names it in messages."""
+        data = bytes(data)
+        opt = _read_options(threads, protein, keep_empty, batch_bytes)
+        self = cls.__new__(cls)
+        _Handle.__init__(self)
+        self.path = label
+        self._data = data  # the reader reads it in place
+        self._check(_lib.host_function("bh_reader_open_memory")(
+            self._handle, data, len(data), label.encode("utf-8", "surrogateescape"),
+            ctypes.byref(opt)))
+        return self
+
     @property
     def format(self) -> str:
         """"FASTA" or "FASTQ" (known after the first batch)."""
@@ -243,12 +260,15 @@ class Mapper(_Handle):
         with SeqFile(reads, threads=self.threads, keep_empty=True,
                      batch_bytes=batch_bytes) as reader:
             while reader._next():
-                text, length = ctypes.c_void_p(), ctypes.c_size_t()
-                with self._lock:
-                    self._check(_lib.host_function("bh_mapper_map")(
-                        self._live(), reader._live(), ctypes.byref(text), ctypes.byref(length)))
-                    chunk = _text(text.value, length.value)
-                yield chunk
+                yield self._map_batch(reader)
+
+    def _map_batch(self, reader: SeqFile) -> str:
+        """The records of the reader's current batch."""
+        text, length = ctypes.c_void_p(), ctypes.c_size_t()
+        with self._lock:
+            self._check(_lib.host_function("bh_mapper_map")(
+                self._live(), reader._live(), ctypes.byref(text), ctypes.byref(length)))
+            return _text(text.value, length.value)
 
     def __repr__(self) -> str:
         state = "closed" if self._handle is None else f"{self.n_refs} sequences"

@@ -6,7 +6,7 @@ import ctypes
 import os
 import threading
 from ctypes import c_double, c_int32, c_int64, c_uint8, c_uint64
-from dataclasses import dataclass, fields
+from dataclasses import dataclass, field, fields
 from typing import Iterable, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 from . import _lib
@@ -84,7 +84,8 @@ class Hit:
     """One alignment hit of a read (the fields of bio_map_hit_t plus the
     CIGAR text). Reference coordinates are in the concatenated reference;
     query coordinates in the read's input orientation. ``cigar_off`` is the
-    offset the library reported in its own CIGAR buffer."""
+    offset the library reported in its own CIGAR buffer; it does not take
+    part in comparisons, so equal hits compare equal."""
 
     identity: float
     chain_score: float
@@ -97,7 +98,7 @@ class Hit:
     aln_len: int
     mapq: int
     ref_id: int
-    cigar_off: int
+    cigar_off: int = field(compare=False)
     cigar_len: int
     cigar: str
 

@@ -148,6 +148,31 @@ TEST(Sam, HeaderListsEverySequenceAndTheCommand) {
                  "@PG\tID:bioeng\tPN:bioeng\tVN:" BIOENG_VERSION "\tCL:bioeng map x.fa y.fq\n");
 }
 
+TEST(Sam, ReadGroupFromCommandLineText) {
+    ReadGroup rg;
+    EXPECT_EQ(parse_read_group("@RG\\tID:run1\\tSM:a\\\\b", rg), "");
+    EXPECT_EQ(rg.line, "@RG\tID:run1\tSM:a\\b");
+    EXPECT_EQ(rg.id, "run1");
+    EXPECT_EQ(parse_read_group("@RG\tSM:x\tID:r2", rg), ""); // real tabs, ID anywhere
+    EXPECT_EQ(rg.id, "r2");
+    EXPECT_NE(parse_read_group("ID:x", rg), "");
+    EXPECT_NE(parse_read_group("@RG\\tSM:x", rg), "");         // no ID
+    EXPECT_NE(parse_read_group("@RG\\tID:", rg), "");          // empty ID
+    EXPECT_NE(parse_read_group("@RG\\tID:x\\t", rg), "");     // empty field
+    EXPECT_NE(parse_read_group("@RG\\tID:x\nSM:y", rg), "");  // two lines
+    EXPECT_TRUE(rg.line.empty());
+    std::string h = sam_header(two_refs(), "c", "@RG\tID:r");
+    EXPECT_NE(h.find("LN:50\n@RG\tID:r\n@PG\t"), std::string::npos);
+}
+
+TEST(Sam, TagAddedToEveryLineOfABlock) {
+    std::string out = "head\na\tb\nc\n";
+    append_tag_to_lines(out, 5, "RG:Z:x");
+    EXPECT_EQ(out, "head\na\tb\tRG:Z:x\nc\tRG:Z:x\n");
+    append_tag_to_lines(out, out.size(), "RG:Z:y"); // nothing to tag
+    EXPECT_EQ(out, "head\na\tb\tRG:Z:x\nc\tRG:Z:x\n");
+}
+
 std::vector<uint8_t> bytes(std::initializer_list<int> v) { return {v.begin(), v.end()}; }
 
 TEST(Sniff, PlainGzipAndBgzfByContent) {

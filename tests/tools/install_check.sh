@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in include/engine.h include/bioeng_host.h bin/bioeng; do
+for f in include/engine.h include/bioeng_host.h bin/bioeng share/man/man1/bioeng.1; do
   [ -e "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 lib=$(find "$prefix" -name 'libengine.so.*.*.*' | head -1)

@@ -108,7 +108,7 @@ def compressed_variants(tmp, name):
 # ------------------------------------------------------------------ checks
 
 def check_help():
-    for cmd in ("map", "align", "stats"):
+    for cmd in ("map", "align", "stats", "report"):
         out, _ = run([cmd, "--help"])
         ensure(out.startswith(b"Usage: bioeng " + cmd.encode()), cmd + " --help")
     out, _ = run(["--help"])
@@ -133,9 +133,21 @@ def check_help():
                    "%s to a full device: exit %d" % (" ".join(args), proc.returncode))
 
 
+def summary_lines(err):
+    """The end-of-run summary of bioeng map on stderr, which must be all there
+    is: {"reads": ..., "mapped": ..., "primary": ..., ...}."""
+    lines = err.splitlines()
+    ensure(len(lines) == 3 and all(l.startswith("bioeng map: ") for l in lines),
+           "stderr is not just the summary: " + err)
+    words = " ".join(lines).replace(",", " ").replace(";", " ").split()
+    number_before = lambda w: int(words[words.index(w) - 1])
+    return {key: number_before(key) for key in
+            ("reads", "bases", "mapped", "primary", "secondary", "supplementary")}
+
+
 def check_golden_map_paf():
     out, err = run(["map", example("ref.fa"), example("reads.fq")])
-    ensure(err == "", "stderr not empty: " + err)
+    summary_lines(err)
     golden("example.paf", out)
 
 
@@ -243,6 +255,243 @@ def check_threads_identical():
     s1, _ = run(["stats", "-t", "1", example("reads.fq")])
     s2, _ = run(["stats", "-t", "2", "--batch-size", "2048", example("reads.fq")])
     ensure(s1 == s2, "stats differ between thread counts / batch sizes")
+
+
+def check_presets():
+    """-x sets k, w and the rest; options given with it win, wherever they
+    stand; an unknown preset is a usage error."""
+    ref, reads = example("ref.fa"), example("reads.fq")
+    for preset in ("sr", "map-ont", "map-pb"):
+        out, err = run(["map", "-x", preset, ref, reads])
+        ensure(out.count(b"\ttp:A:P") >= 250, "-x %s maps too few reads" % preset)
+        summary_lines(err)
+    sr, _ = run(["map", "-x", "sr", ref, reads])
+    explicit, _ = run(["map", "-k", "21", "-w", "11", ref, reads])
+    ensure(sr == explicit, "-x sr differs from its documented values")
+    after, _ = run(["map", "-x", "sr", "-k", "15", ref, reads])
+    before, _ = run(["map", "-k", "15", "-x", "sr", ref, reads])
+    plain, _ = run(["map", "-k", "15", "-w", "11", ref, reads])
+    ensure(after == before == plain, "an explicit -k does not override the preset")
+    _, err = run(["map", "-x", "nanopore", ref, reads], expect_rc=2)
+    ensure("unknown preset" in err and "map-ont" in err, "unknown preset message: " + err)
+
+
+def check_several_inputs_and_output_file():
+    """Several reads files map as their concatenation; -o writes the records
+    to a file, --paf the PAF of the same run beside the SAM."""
+    ref, reads = example("ref.fa"), example("reads.fq")
+    single, _ = run(["map", ref, reads])
+    single_sam, _ = run(["map", "-a", ref, reads])
+    data = read_source(reads)
+    cut = data.find(b"\n@", len(data) // 3) + 1
+    with tempfile.TemporaryDirectory() as tmp:
+        first, second = os.path.join(tmp, "a.fq"), os.path.join(tmp, "b.fq.gz")
+        with open(first, "wb") as f:
+            f.write(data[:cut])
+        with open(second, "wb") as f:
+            f.write(gzip.compress(data[cut:]))
+        out, _ = run(["map", ref, first, second])
+        ensure(out == single, "two reads files differ from their concatenation")
+        paf_path, sam_path = os.path.join(tmp, "o.paf"), os.path.join(tmp, "o.sam")
+        out, _ = run(["map", "-o", paf_path, ref, first, second])
+        ensure(out == b"", "records on stdout with -o")
+        ensure(read_source(paf_path) == single, "-o file differs from stdout")
+        run(["map", "-a", "--paf", paf_path, "-o", sam_path, ref, first, second])
+        ensure(read_source(paf_path) == single, "--paf differs from a PAF run")
+        body = lambda sam: [l for l in sam.splitlines() if not l.startswith(b"@")]
+        ensure(body(read_source(sam_path)) == body(single_sam), "SAM beside --paf differs")
+    _, err = run(["map", "--paf", "x.paf", ref, reads], expect_rc=2)
+    ensure("-a" in err, "--paf without -a: " + err)
+
+
+def check_read_group():
+    """-R: the @RG line in the header (escaped tabs become tabs) and RG:Z on
+    every record, accepted by samtools; a line without @RG or ID is refused."""
+    ref, reads = example("ref.fa"), example("reads.fq")
+    out, _ = run(["map", "-a", "-R", "@RG\\tID:run7\\tSM:sample1\\tPL:ONT", ref, reads])
+    header = [l for l in out.decode().splitlines() if l.startswith("@RG")]
+    ensure(header == ["@RG\tID:run7\tSM:sample1\tPL:ONT"], "@RG header: %r" % header)
+    records = parse_sam(out)
+    ensure(records and all(r[-1] == "RG:Z:run7" for r in records), "RG:Z missing on a record")
+    plain, _ = run(["map", "-a", ref, reads])
+    ensure([r[:-1] for r in records] == parse_sam(plain), "-R changed the records")
+    if shutil.which("samtools"):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "rg.sam")
+            with open(path, "wb") as f:
+                f.write(out)
+            ensure(int(samtools("view", "-c", "-r", "run7", path)) == len(records),
+                   "samtools does not see the read group on every record")
+    for bad, why in (("ID:x", "@RG"), ("@RG\\tSM:x", "ID"), ("@RG\\tID:x\\tjunk", "TAG:VALUE")):
+        _, err = run(["map", "-a", "-R", bad, ref, reads], expect_rc=1)
+        ensure(why in err, "-R %s: %s" % (bad, err))
+    # PAF has no read groups: -R is checked and leaves the PAF as it is.
+    paf, _ = run(["map", "-R", "@RG\\tID:run7", ref, reads])
+    ensure(paf == run(["map", ref, reads])[0], "-R changed the PAF")
+
+
+def check_summary():
+    """The summary goes to stderr when it is a file, and --summary writes it
+    as JSON whose counts are the PAF's."""
+    import json
+    ref, reads = example("ref.fa"), example("reads.fq")
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "summary.json")
+        with open(os.path.join(tmp, "stderr"), "wb") as err_file:
+            proc = subprocess.run([ARGS.bioeng, "map", "--summary", path, ref, reads, reads],
+                                  cwd=ARGS.source, stdout=subprocess.PIPE, stderr=err_file)
+        ensure(proc.returncode == 0, "map --summary failed")
+        text = summary_lines(read_source(os.path.join(tmp, "stderr")).decode())
+        with open(path) as f:
+            js = json.load(f)
+    rows = [l.split("\t") for l in proc.stdout.decode().splitlines()]
+    primary = sum(1 for r in rows if r[12] == "tp:A:P")
+    mapped = len({r[0] for r in rows})  # the same names twice: two copies of the file
+    fq = read_source(reads).splitlines()
+    ensure(js["reads"] == 2 * (len(fq) // 4), "reads %d" % js["reads"])
+    ensure(js["bases"] == 2 * sum(len(fq[i]) for i in range(1, len(fq), 4)), "bases")
+    ensure(js["records"] == len(rows) and js["primary"] == primary and
+           js["secondary"] + js["supplementary"] == len(rows) - primary, "record counts")
+    ensure(js["mapped_reads"] == primary == 2 * mapped, "mapped reads")
+    ensure(abs(js["mapped_fraction"] - primary / js["reads"]) < 1e-6, "mapped fraction")
+    ensure(js["wall_seconds"] >= 0 and js["cpu_seconds"] > 0 and js["peak_memory_bytes"] > 0,
+           "times and memory")
+    for key in ("reads", "bases", "primary", "secondary", "supplementary"):
+        ensure(text[key] == js[key], "stderr and JSON disagree on " + key)
+    ensure(text["mapped"] == js["mapped_reads"], "stderr and JSON disagree on mapped reads")
+
+
+def check_man_page():
+    """bioeng.1, built beside the tool from the help texts, renders with man
+    and shows every line of every command's --help."""
+    page = os.path.join(os.path.dirname(ARGS.bioeng), "bioeng.1")
+    ensure(os.path.exists(page), "no manual page at " + page)
+    if shutil.which("man") is None:
+        print("man not installed; skipped")
+        sys.exit(77)
+    env = dict(os.environ, LC_ALL="C", MANWIDTH="200", MAN_KEEP_FORMATTING="")
+    proc = subprocess.run(["man", "-l", page], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          env=env)
+    ensure(proc.returncode == 0 and not proc.stderr.strip(),
+           "man -l failed: " + proc.stderr.decode(errors="replace"))
+    shown = {l.strip() for l in proc.stdout.decode().splitlines()}
+    for cmd in ([], ["map"], ["align"], ["stats"], ["report"]):
+        out, _ = run(cmd + ["--help"])
+        for line in out.decode().splitlines()[1:]:  # the Usage line goes to SYNOPSIS
+            ensure(not line.strip() or line.strip() in shown,
+                   "bioeng %s --help line missing from the manual: %r" % (" ".join(cmd), line))
+
+
+def check_progress_on_terminal():
+    """On a terminal, the progress line says when the index is being built
+    and gives a percentage and an ETA for files of known size; the summary
+    follows it."""
+    import pty
+    master, slave = pty.openpty()
+    proc = subprocess.Popen([ARGS.bioeng, "map", "--batch-size", "4096", example("ref.fa"),
+                             example("reads.fq")], cwd=ARGS.source, stdout=subprocess.PIPE,
+                            stderr=slave)
+    os.close(slave)
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # the terminal closes with the process
+            break
+        if not chunk:
+            break
+        shown += chunk
+    proc.stdout.read()
+    ensure(proc.wait() == 0, "map on a terminal failed")
+    os.close(master)
+    text = shown.decode(errors="replace")
+    ensure("building its index" in text, "no index message: %r" % text[:300])
+    ensure("%, ETA " in text, "no percentage and ETA: %r" % text[:300])
+    ensure("bioeng map: records:" in text, "no summary on the terminal")
+
+
+class PlotElements:
+    """Counts the report's plot elements in an HTML text: {svg id: {mark
+    class: count}}, with the svg's class list under "class"."""
+
+    def __init__(self, text):
+        from html.parser import HTMLParser
+        self.plots = {}
+        plots, current = self.plots, [None]
+
+        class Parser(HTMLParser):
+            def handle_starttag(self, tag, attrs):
+                a = dict(attrs)
+                if tag == "svg" and a.get("id"):
+                    current[0] = plots.setdefault(a["id"], {"class": a.get("class", "")})
+                elif current[0] is not None and a.get("class") in ("bar", "point", "area"):
+                    current[0][a["class"]] = current[0].get(a["class"], 0) + 1
+
+            def handle_endtag(self, tag):
+                if tag == "svg":
+                    current[0] = None
+        Parser().feed(text)
+
+    def check(self, n_mapq_values):
+        ensure(self.plots.get("identity-histogram", {}).get("bar", 0) > 3, "identity bars")
+        ensure(self.plots.get("mapq-histogram", {}).get("bar", 0) == n_mapq_values, "mapq bars")
+        ensure(self.plots.get("length-vs-identity", {}).get("point", 0) > 200, "scatter points")
+        coverage = [p for p in self.plots.values() if "coverage" in p["class"]]
+        ensure(len(coverage) == 3 and all(p.get("area") == 1 for p in coverage),
+               "coverage plots: %r" % coverage)
+
+
+def report_of_example(tmp):
+    paf_path = os.path.join(tmp, "example.paf")
+    with open(paf_path, "wb") as f:
+        f.write(run(["map", example("ref.fa"), example("reads.fq")])[0])
+    html_path = os.path.join(tmp, "report.html")
+    run(["report", paf_path, "-o", html_path])
+    primary = [l.split("\t") for l in read_source(paf_path).decode().splitlines()
+               if "tp:A:P" in l]
+    return paf_path, html_path, len({r[11] for r in primary})
+
+
+def check_report():
+    """bioeng report: one HTML page with every plot, the same from gzip or
+    standard input, and a line that is not PAF named in the error."""
+    with tempfile.TemporaryDirectory() as tmp:
+        paf_path, html_path, n_mapq = report_of_example(tmp)
+        page = read_source(html_path)
+        ensure(page.startswith(b"<!DOCTYPE html>") and b"<script" not in page and
+               b"href=" not in page and b"src=" not in page, "not a self-contained page")
+        PlotElements(page.decode()).check(n_mapq)
+        gz_path = paf_path + ".gz"
+        with open(gz_path, "wb") as f:
+            f.write(gzip.compress(read_source(paf_path)))
+        with open(gz_path, "rb") as f:
+            out, _ = run(["report", "--title", paf_path, "-"], stdin=f)
+        ensure(out == run(["report", "--title", paf_path, paf_path])[0],
+               "report differs for gzip on standard input")
+        bad = os.path.join(tmp, "bad.paf")
+        with open(bad, "wb") as f:
+            f.write(read_source(paf_path)[:2000].rsplit(b"\n", 1)[0] + b"\nnot\ta\tpaf\n")
+        expect_failure(["report", bad], [bad, "not a PAF line"])
+
+
+def check_report_in_browser():
+    """The page renders in headless Chromium, and the DOM it builds holds
+    every plot."""
+    browser = shutil.which("chromium") or shutil.which("chromium-browser")
+    if browser is None:
+        print("chromium not installed; skipped")
+        sys.exit(77)
+    with tempfile.TemporaryDirectory() as tmp:
+        _, html_path, n_mapq = report_of_example(tmp)
+        cmd = [browser, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+               "--disable-background-networking", "--disable-component-update",
+               "--disable-sync", "--user-data-dir=" + os.path.join(tmp, "profile"),
+               "--dump-dom", "file://" + html_path]
+        proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        ensure(proc.returncode == 0, "chromium failed:\n" + proc.stderr.decode(errors="replace"))
+        dom = proc.stdout.decode()
+        ensure("bioeng report" in dom, "the page did not load:\n" + dom[:500])
+        PlotElements(dom).check(n_mapq)
 
 
 def check_empty_records():

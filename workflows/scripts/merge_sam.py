@@ -5,8 +5,9 @@
 
 The header is taken once, from the first chunk that has one. Its @PG line
 records the command that mapped the chunk; the chunk's file name (the last
-word) is replaced by READS, so the header is the one a single run of the
-same command over the whole reads file prints.
+word) is replaced by READS and the "--paf FILE" that wrote the chunk's PAF
+beside it is dropped, so the header is the one a single run of the same
+command over the whole reads file prints.
 """
 
 import argparse
@@ -22,6 +23,9 @@ def fix_program_line(line: str, reads: str) -> str:
         if field.startswith("CL:"):
             words = field.split(" ")
             words[-1] = reads
+            if "--paf" in words[:-1]:
+                at = words.index("--paf")
+                del words[at:at + 2]
             fields[i] = " ".join(words)
     return "\t".join(fields) + "\n"
 
