@@ -92,11 +92,20 @@ void check_range(int64_t v, int64_t lo, int64_t hi, const char *what) {
                             " and " + std::to_string(hi) + ", not " + std::to_string(v));
 }
 
+// Writes the first `size` bytes of `defaults` (a full struct) to a caller's
+// struct, which may be shorter (an older caller) but never longer than ours.
+template <class Opt> void write_defaults(Opt *opt, size_t size, Opt defaults) {
+    if (!opt || size < sizeof(uint32_t)) return;
+    size = std::min(size, sizeof defaults);
+    defaults.size = uint32_t(size);
+    std::memcpy(opt, &defaults, size);
+}
+
 // Copies a caller's options struct: fields beyond the caller's size keep
 // their defaults, so a struct from an older caller stays valid.
-template <class Opt> Opt copy_options(const Opt *given, void (*init)(Opt *)) {
+template <class Opt> Opt copy_options(const Opt *given, void (*init)(Opt *, size_t)) {
     Opt opt;
-    init(&opt);
+    init(&opt, sizeof opt);
     if (!given) return opt;
     if (given->size < sizeof(uint32_t)) throw ArgumentError("options struct without its size");
     std::memcpy(&opt, given, std::min<size_t>(given->size, sizeof opt));
@@ -217,11 +226,10 @@ BH_EXPORT const char *bh_version(void) { return BIOENG_VERSION; }
 
 // ---------------------------------------------------------------- reading
 
-BH_EXPORT void bh_read_options_init(bh_read_options *opt) {
-    if (!opt) return;
-    *opt = bh_read_options{};
-    opt->size = sizeof *opt;
-    opt->batch_bytes = int64_t(ReaderOptions{}.chunk_bytes);
+BH_EXPORT void bh_read_options_init(bh_read_options *opt, size_t size) {
+    bh_read_options d{};
+    d.batch_bytes = int64_t(ReaderOptions{}.chunk_bytes);
+    write_defaults(opt, size, d);
 }
 
 BH_EXPORT bh_reader *bh_reader_new(void) { return make_handle<bh_reader>(); }
@@ -366,37 +374,41 @@ BH_EXPORT const char *bh_stats_error(const bh_stats *s) {
 
 // ---------------------------------------------------------------- mapping
 
-BH_EXPORT void bh_map_options_init(bh_map_options *opt) {
-    if (!opt) return;
+BH_EXPORT void bh_map_options_init(bh_map_options *opt, size_t size) {
     MapSettings d;
-    *opt = bh_map_options{};
-    opt->size = sizeof *opt;
-    opt->k = d.k;
-    opt->w = d.w;
-    opt->max_occ = d.max_occ;
-    opt->max_hits = d.max_hits;
-    opt->min_score = d.min_score;
-    opt->threads = d.threads;
-    opt->sam = d.sam;
-    opt->raw_hits = d.raw_hits;
-    opt->cs = d.cs;
-    opt->md = d.md;
-    opt->secondaries = d.secondaries;
-    opt->secondary_ratio = d.secondary_ratio;
-    opt->read_group = nullptr;
-    opt->paf_beside_sam = 0;
+    bh_map_options o{};
+    o.k = d.k;
+    o.w = d.w;
+    o.max_occ = d.max_occ;
+    o.max_hits = d.max_hits;
+    o.min_score = d.min_score;
+    o.threads = d.threads;
+    o.sam = d.sam;
+    o.raw_hits = d.raw_hits;
+    o.cs = d.cs;
+    o.md = d.md;
+    o.secondaries = d.secondaries;
+    o.secondary_ratio = d.secondary_ratio;
+    o.read_group = nullptr;
+    o.paf_beside_sam = 0;
+    write_defaults(opt, size, o);
 }
 
 BH_EXPORT int bh_map_options_preset(bh_map_options *opt, const char *name) {
-    if (!opt || !name) return BH_ERR_ARGUMENT;
+    if (!opt || !name || opt->size < sizeof(uint32_t)) return BH_ERR_ARGUMENT;
     for (const Preset &p : PRESETS) {
         if (std::strcmp(name, p.name) != 0) continue;
-        opt->k = p.k;
-        opt->w = p.w;
-        opt->max_occ = p.max_occ;
-        opt->max_hits = p.max_hits;
-        opt->min_score = p.min_score;
-        opt->secondary_ratio = p.secondary_ratio;
+        // Only the caller's bytes are read and written back.
+        const size_t n = std::min<size_t>(opt->size, sizeof(bh_map_options));
+        bh_map_options tuned{};
+        std::memcpy(&tuned, opt, n);
+        tuned.k = p.k;
+        tuned.w = p.w;
+        tuned.max_occ = p.max_occ;
+        tuned.max_hits = p.max_hits;
+        tuned.min_score = p.min_score;
+        tuned.secondary_ratio = p.secondary_ratio;
+        std::memcpy(opt, &tuned, n);
         return BH_OK;
     }
     return BH_ERR_ARGUMENT;

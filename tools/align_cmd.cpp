@@ -117,7 +117,7 @@ struct FirstRecord {
 
 FirstRecord read_first(const std::string &path) {
     bh_read_options opt;
-    bh_read_options_init(&opt);
+    bh_read_options_init(&opt, sizeof opt);
     opt.threads = 1;
     opt.protein = -1;
     HostReader reader;

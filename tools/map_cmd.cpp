@@ -95,7 +95,7 @@ void apply_preset(bh_map_options &opt, const std::string &name) {
 
 MapArgs parse_map_args(int argc, char **argv, bool &help) {
     MapArgs s;
-    bh_map_options_init(&s.opt);
+    bh_map_options_init(&s.opt, sizeof s.opt);
     apply_preset(s.opt, find_preset(argc, argv));
     ArgWalker args(argc, argv);
     std::vector<std::string> positional;
@@ -234,7 +234,7 @@ int run_map(int argc, char **argv) {
     mapper.load(s.ref_path, s.opt);
 
     bh_read_options ropt;
-    bh_read_options_init(&ropt);
+    bh_read_options_init(&ropt, sizeof ropt);
     ropt.threads = s.opt.threads;
     ropt.batch_bytes = s.batch_bytes;
     ropt.keep_empty = 1; // a read with no bases is still a read: SAM lists it as unmapped

@@ -51,7 +51,7 @@ StatsSettings parse_stats_args(int argc, char **argv, bool &help) {
 // The row of one file: file, format, compression, then the counts.
 std::string file_row(const std::string &path, const StatsSettings &s, Progress &progress) {
     bh_read_options opt;
-    bh_read_options_init(&opt);
+    bh_read_options_init(&opt, sizeof opt);
     opt.threads = s.threads;
     opt.batch_bytes = int64_t(s.batch_bytes);
     opt.keep_empty = 1; // a record with no bases still counts

@@ -14,8 +14,10 @@
  *   leave a message in their handle (*_error), which stays valid until the
  *   next call on that handle. Messages name the file they are about.
  * - Options travel in structs whose first field is their size: fill one with
- *   its *_init call, then change fields. Later versions may add fields at
- *   the end; a struct from an older caller keeps the defaults for them.
+ *   its *_init call, giving the size of your struct (sizeof), then change
+ *   fields. Later versions may add fields at the end: init writes only the
+ *   bytes you gave, and a struct from an older caller keeps the defaults for
+ *   the fields it lacks.
  * - A handle is used by one thread at a time; different handles are
  *   independent. No C++ exception leaves this interface.
  */
@@ -50,7 +52,9 @@ typedef struct bh_read_options {
     int64_t batch_bytes; /* text per batch, 1024 to 2^30 [16777216] */
 } bh_read_options;
 
-void bh_read_options_init(bh_read_options *opt);
+/* Writes the defaults into the first `size` bytes of *opt (at most
+ * sizeof(bh_read_options)) and sets opt->size. */
+void bh_read_options_init(bh_read_options *opt, size_t size);
 
 typedef struct bh_reader bh_reader;
 
@@ -127,10 +131,12 @@ typedef struct bh_map_options {
                                too, for bh_mapper_paf [0] */
 } bh_map_options;
 
-void bh_map_options_init(bh_map_options *opt);
+/* Writes the defaults into the first `size` bytes of *opt (at most
+ * sizeof(bh_map_options)) and sets opt->size. */
+void bh_map_options_init(bh_map_options *opt, size_t size);
 /* Sets the fields a preset tunes (k, w, max_occ, max_hits, min_score,
- * secondary_ratio),
- * leaving the others as they are; set fields of your own afterwards.
+ * secondary_ratio) that lie within opt->size, leaving the others as they
+ * are; set fields of your own afterwards.
  * Presets: "map-ont" (noisy long reads), "map-pb" (PacBio long reads),
  * "sr" (short accurate reads). BH_ERR_ARGUMENT for another name. */
 int bh_map_options_preset(bh_map_options *opt, const char *name);

@@ -212,17 +212,14 @@ class MapOptions(Structure):
                 ("max_hits", c_int32), ("min_score", c_double), ("threads", c_int32),
                 ("sam", c_int32), ("raw_hits", c_int32), ("cs", c_int32), ("md", c_int32),
                 ("secondaries", c_int32), ("secondary_ratio", c_double),
-                ("read_group", c_char_p), ("paf_beside_sam", c_int32),
-                # Room for fields a later version of the layer may append:
-                # its bh_map_options_init writes the whole of its struct.
-                ("_reserved", ctypes.c_uint8 * 64)]
+                ("read_group", c_char_p), ("paf_beside_sam", c_int32)]
 
 
 _H = c_void_p
 _SIZE = ctypes.c_size_t
 _HOST_PROTOTYPES: Dict[str, Tuple[object, List[object]]] = {
     "bh_version": (c_char_p, []),
-    "bh_read_options_init": (None, [POINTER(ReadOptions)]),
+    "bh_read_options_init": (None, [POINTER(ReadOptions), _SIZE]),
     "bh_reader_new": (_H, []),
     "bh_reader_free": (None, [_H]),
     "bh_reader_open": (c_int32, [_H, c_char_p, POINTER(ReadOptions)]),
@@ -245,7 +242,7 @@ _HOST_PROTOTYPES: Dict[str, Tuple[object, List[object]]] = {
     "bh_stats_records": (ctypes.c_uint64, [_H]),
     "bh_stats_row": (c_char_p, [_H]),
     "bh_stats_error": (c_char_p, [_H]),
-    "bh_map_options_init": (None, [POINTER(MapOptions)]),
+    "bh_map_options_init": (None, [POINTER(MapOptions), _SIZE]),
     "bh_map_options_preset": (c_int32, [POINTER(MapOptions), c_char_p]),
     "bh_map_presets": (c_char_p, []),
     "bh_mapper_new": (_H, []),

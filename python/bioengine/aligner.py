@@ -43,7 +43,7 @@ def _preset_options(name: str) -> Dict[str, object]:
     if not isinstance(name, str):
         raise TypeError(f"preset must be a str, not {type(name).__name__}")
     opt = _lib.MapOptions()
-    _lib.host_function("bh_map_options_init")(ctypes.byref(opt))
+    _lib.host_function("bh_map_options_init")(ctypes.byref(opt), ctypes.sizeof(opt))
     if _lib.host_function("bh_map_options_preset")(ctypes.byref(opt), name.encode()) != 0:
         known = _lib.host_function("bh_map_presets")().decode().replace(",", ", ")
         raise ValueError(f"unknown preset {name!r}; presets: {known}")

@@ -87,7 +87,7 @@ class _Handle(Closable):
 def _read_options(threads: int, protein: Optional[bool], keep_empty: bool,
                   batch_bytes: int) -> _lib.ReadOptions:
     opt = _lib.ReadOptions()
-    _lib.host_function("bh_read_options_init")(ctypes.byref(opt))
+    _lib.host_function("bh_read_options_init")(ctypes.byref(opt), ctypes.sizeof(opt))
     opt.threads = check_int(threads, "threads", 0, 1024)
     if protein is not None and not isinstance(protein, bool):
         raise TypeError("protein must be True, False or None (detect per FASTA record)")
@@ -218,7 +218,7 @@ class Mapper(_Handle):
                  secondaries: bool = True, secondary_ratio: float = 0.8) -> None:
         raw = _path_bytes(reference)
         opt = _lib.MapOptions()
-        _lib.host_function("bh_map_options_init")(ctypes.byref(opt))
+        _lib.host_function("bh_map_options_init")(ctypes.byref(opt), ctypes.sizeof(opt))
         opt.k = check_int(k, "k", 1, 32)
         opt.w = check_int(w, "w", 1, 1000000)
         opt.max_occ = check_int(max_occ, "max_occ", 0)

@@ -31,7 +31,7 @@ TEST(HostInterface, FailuresGiveACodeAndAMessageNamingTheInput) {
 
 TEST(HostInterface, OptionsOfAnOlderCallerKeepTheDefaultsOfNewerFields) {
     bh_read_options opt;
-    bh_read_options_init(&opt);
+    bh_read_options_init(&opt, sizeof opt);
     opt.keep_empty = 1;
     opt.size = offsetof(bh_read_options, keep_empty); // a caller that predates keep_empty
     const char text[] = ">e\n>a\nACGT\n";
@@ -46,6 +46,24 @@ TEST(HostInterface, OptionsOfAnOlderCallerKeepTheDefaultsOfNewerFields) {
     bh_reader_free(r);
 }
 
+TEST(HostInterface, InitAndPresetsWriteOnlyTheCallersBytes) {
+    // An older caller's struct ends at `cs`; the bytes after it are not its own.
+    const size_t older = offsetof(bh_map_options, md);
+    unsigned char bytes[sizeof(bh_map_options) + 16];
+    std::memset(bytes, 0xAB, sizeof bytes);
+    auto *opt = reinterpret_cast<bh_map_options *>(bytes);
+    bh_map_options_init(opt, older);
+    EXPECT_EQ(opt->size, older);
+    EXPECT_EQ(opt->k, 15);
+    ASSERT_EQ(bh_map_options_preset(opt, "sr"), BH_OK);
+    for (size_t i = older; i < sizeof bytes; ++i) ASSERT_EQ(bytes[i], 0xAB) << "byte " << i;
+    // A newer caller's struct is longer than ours: only ours is written.
+    std::memset(bytes, 0xAB, sizeof bytes);
+    bh_map_options_init(opt, sizeof bytes);
+    EXPECT_EQ(opt->size, sizeof(bh_map_options));
+    for (size_t i = sizeof(bh_map_options); i < sizeof bytes; ++i) ASSERT_EQ(bytes[i], 0xAB);
+}
+
 TEST(HostInterface, MapperRejectsBadOptionsAndCallsBeforeLoading) {
     bh_mapper *m = bh_mapper_new();
     bh_reader *r = bh_reader_new();
@@ -53,10 +71,10 @@ TEST(HostInterface, MapperRejectsBadOptionsAndCallsBeforeLoading) {
     size_t len = 0;
     EXPECT_EQ(bh_mapper_map(m, r, &text, &len), BH_ERR_ARGUMENT);
     bh_map_options opt;
-    bh_map_options_init(&opt);
+    bh_map_options_init(&opt, sizeof opt);
     opt.min_score = std::strtod("nan", nullptr);
     EXPECT_EQ(bh_mapper_load(m, "ref.fa", &opt), BH_ERR_ARGUMENT);
-    bh_map_options_init(&opt);
+    bh_map_options_init(&opt, sizeof opt);
     opt.k = 33;
     EXPECT_EQ(bh_mapper_load(m, "ref.fa", &opt), BH_ERR_ARGUMENT);
     EXPECT_NE(std::string(bh_mapper_error(m)).find("k must be between 1 and 32"),
