@@ -17,18 +17,12 @@ Over all lines:
   supplementary  further tp:A:P lines of a read (split parts)
 """
 import argparse
+import os
 import statistics
+import sys
 
-
-def read_truth(path):
-    truth = {}
-    with open(path) as f:
-        for line in f:
-            if line.startswith("#"):
-                continue
-            name, ref, start, end, strand = line.rstrip("\n").split("\t")[:5]
-            truth[name] = (ref, int(start), int(end), strand)
-    return truth
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from eval_paf import read_truth  # noqa: E402  (the evaluator's truth reader)
 
 
 def pct(values, q):
