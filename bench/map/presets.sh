@@ -2,7 +2,7 @@
 # The measurements behind the presets of `bioeng map -x` (bench/map/PRESETS.md):
 # a grid of k, w, minimum chain score and hits per read on the long (pbsim CLR,
 # standing in for map-pb and map-ont) and short (ART 150 bp, sr) reads of
-# /work/shared/bench/make-data.sh set P, with accuracy from eval_paf.py and CPU
+# bench/make-data.sh set P, with accuracy from eval_paf.py and CPU
 # seconds (user + system) from /usr/bin/time, one thread.
 #
 #   bench/map/presets.sh [BUILD_DIR] [long|noisy|noisier12|short|all]
@@ -19,9 +19,9 @@ cd "$(dirname "$0")/../.."
 BUILD=${1:-build}
 WHICH=${2:-all}
 REPEATS=${REPEATS:-3}
-DATA=${DATA:-/work/bench-data}
+DATA=${BENCH_DATA:-bench/data}
 BIOENG=$BUILD/tools/bioeng
-EVAL=/work/shared/bench/eval_paf.py
+EVAL=bench/eval_paf.py
 REF=$DATA/P/ref.fa
 OUT=$(mktemp -d /tmp/bench-presets.XXXX)
 trap 'rm -rf "$OUT"' EXIT

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Each preset of `bioeng map -x` against the same preset of Debian's
 # minimap2 (with base-level alignment, -c), in the same run, on the data
-# of /work/shared/bench/make-data.sh set P: map-pb and map-ont on the long
+# of bench/make-data.sh set P: map-pb and map-ont on the long
 # (pbsim CLR) reads, sr on the short (ART 150 bp) reads. One thread;
 # REPEATS runs each (default 3), least CPU time (user + system) shown.
 #
@@ -10,8 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD=${1:-build}
 REPEATS=${REPEATS:-3}
-DATA=${DATA:-/work/bench-data}
-EVAL=/work/shared/bench/eval_paf.py
+DATA=${BENCH_DATA:-bench/data}
+EVAL=bench/eval_paf.py
 REF=$DATA/P/ref.fa
 OUT=$(mktemp -d /tmp/bench-presets-peer.XXXX)
 trap 'rm -rf "$OUT"' EXIT

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 BUILD=${1:-build}
 REPEATS=${2:-3}
-DATA=${DATA:-/work/bench-data}
+DATA=${BENCH_DATA:-bench/data}
 BIOENG=$BUILD/tools/bioeng
 REF=$DATA/P/ref.fa
 HERE=bench/map
@@ -58,7 +58,7 @@ for set in long short; do
   for f in bioeng-$set raw-$set mm2-$set mm2sr-$set; do
     [[ -s $OUT/$f.paf ]] || continue
     python3 $HERE/alignment_quality.py "$DATA/P/$set.truth.tsv" "$OUT/$f.paf" --label "$f"
-    python3 /work/shared/bench/eval_paf.py "$DATA/P/$set.truth.tsv" "$OUT/$f.paf" | tail -1
+    python3 bench/eval_paf.py "$DATA/P/$set.truth.tsv" "$OUT/$f.paf" | tail -1
   done
 done
 

@@ -10,7 +10,7 @@ set -euo pipefail
 BEFORE=$1
 AFTER=$2
 REPEATS=${3:-3}
-DATA=${DATA:-/work/bench-data}
+DATA=${BENCH_DATA:-$(cd "$(dirname "$0")/.." && pwd)/data}
 REF=$DATA/P/ref.fa
 OUT=$(mktemp -d /tmp/bench-versus.XXXX)
 trap 'rm -rf "$OUT"' EXIT
