@@ -5,6 +5,7 @@
 #include <climits>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace bioeng {
@@ -167,7 +168,14 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
     int32_t workers = s_.threads > 0 ? s_.threads : int32_t(hw ? hw : 1);
     workers = std::max(1, std::min(workers, n_chunks));
     std::vector<std::thread> pool;
-    for (int32_t t = 1; t < workers; ++t) pool.emplace_back(work);
+    pool.reserve(size_t(workers - 1));
+    for (int32_t t = 1; t < workers; ++t) {
+        try {
+            pool.emplace_back(work);
+        } catch (const std::system_error &) {
+            break; // no more threads to be had: the chunks are shared among fewer
+        }
+    }
     work();
     for (std::thread &t : pool) t.join();
     if (failure) std::rethrow_exception(failure);
