@@ -304,7 +304,7 @@ TEST(ChainComparators, Orders) {
 TEST(ChainSorts, SameArraysAsQsort) {
     std::mt19937_64 rng(1616);
     for (int t = 0; t < 300; ++t) {
-        const auto n = static_cast<std::int32_t>(rng() % 400);
+        const auto n = static_cast<std::int32_t>(1 + rng() % 400);
         const std::int64_t flip = 1000;
         std::vector<engine::anchor_t> anchors(static_cast<std::size_t>(n));
         std::vector<engine::fidx_t> order(anchors.size());
