@@ -176,24 +176,15 @@ std::int32_t _nw_banded_diag_simd_i32(const std::uint8_t *seq_a, std::int32_t le
                                         band, out_a, out_b, score, n_match, n_mismatch, n_gap});
 }
 
-std::int32_t banded_diag_simd_runs_i16(const std::uint8_t *seq_a, std::int32_t len_a,
-                                       const std::uint8_t *seq_b, std::int32_t len_b,
-                                       std::int32_t match, std::int32_t mismatch,
-                                       std::int32_t gap, std::int32_t band, std::int32_t *score,
-                                       TracebackRuns &runs, std::int32_t *n_match,
-                                       std::int32_t *n_mismatch, std::int32_t *n_gap) {
-    return banded_runs_kernel<Lanes16>(seq_a, len_a, seq_b, len_b, match, mismatch, gap, band,
-                                       score, runs, n_match, n_mismatch, n_gap);
-}
-
-std::int32_t banded_diag_simd_runs_i32(const std::uint8_t *seq_a, std::int32_t len_a,
-                                       const std::uint8_t *seq_b, std::int32_t len_b,
-                                       std::int32_t match, std::int32_t mismatch,
-                                       std::int32_t gap, std::int32_t band, std::int32_t *score,
-                                       TracebackRuns &runs, std::int32_t *n_match,
-                                       std::int32_t *n_mismatch, std::int32_t *n_gap) {
-    return banded_runs_kernel<Lanes32>(seq_a, len_a, seq_b, len_b, match, mismatch, gap, band,
-                                       score, runs, n_match, n_mismatch, n_gap);
+std::int32_t banded_diag_simd_runs(bool lanes32, const std::uint8_t *seq_a, std::int32_t len_a,
+                                   const std::uint8_t *seq_b, std::int32_t len_b,
+                                   std::int32_t match, std::int32_t mismatch, std::int32_t gap,
+                                   std::int32_t band, std::int32_t *score, TracebackRuns &runs,
+                                   std::int32_t *n_match, std::int32_t *n_mismatch,
+                                   std::int32_t *n_gap) {
+    const auto kernel = lanes32 ? banded_runs_kernel<Lanes32> : banded_runs_kernel<Lanes16>;
+    return kernel(seq_a, len_a, seq_b, len_b, match, mismatch, gap, band, score, runs, n_match,
+                  n_mismatch, n_gap);
 }
 
 }  // namespace engine

@@ -44,22 +44,15 @@ std::int32_t _nw_banded_diag_simd_i32(const std::uint8_t *seq_a, std::int32_t le
                                       std::int32_t *n_match, std::int32_t *n_mismatch,
                                       std::int32_t *n_gap);
 
-// The kernels' alignment with its columns collected as runs of moves
-// (TracebackRuns) instead of gapped strings: the same score, counters and
-// column count (the result, -1 on failure), for callers that only need the
-// alignment's shape.
-std::int32_t banded_diag_simd_runs_i16(const std::uint8_t *seq_a, std::int32_t len_a,
-                                       const std::uint8_t *seq_b, std::int32_t len_b,
-                                       std::int32_t match, std::int32_t mismatch,
-                                       std::int32_t gap, std::int32_t band, std::int32_t *score,
-                                       TracebackRuns &runs, std::int32_t *n_match,
-                                       std::int32_t *n_mismatch, std::int32_t *n_gap);
-
-std::int32_t banded_diag_simd_runs_i32(const std::uint8_t *seq_a, std::int32_t len_a,
-                                       const std::uint8_t *seq_b, std::int32_t len_b,
-                                       std::int32_t match, std::int32_t mismatch,
-                                       std::int32_t gap, std::int32_t band, std::int32_t *score,
-                                       TracebackRuns &runs, std::int32_t *n_match,
-                                       std::int32_t *n_mismatch, std::int32_t *n_gap);
+// The kernels' alignment (32-bit lanes when lanes32, else 16-bit) with its
+// columns collected as runs of moves (TracebackRuns) instead of gapped
+// strings: the same score, counters and column count (the result, -1 on
+// failure), for callers that only need the alignment's shape.
+std::int32_t banded_diag_simd_runs(bool lanes32, const std::uint8_t *seq_a, std::int32_t len_a,
+                                   const std::uint8_t *seq_b, std::int32_t len_b,
+                                   std::int32_t match, std::int32_t mismatch, std::int32_t gap,
+                                   std::int32_t band, std::int32_t *score, TracebackRuns &runs,
+                                   std::int32_t *n_match, std::int32_t *n_mismatch,
+                                   std::int32_t *n_gap);
 
 }  // namespace engine

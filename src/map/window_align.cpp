@@ -45,13 +45,12 @@ bool align_window(const std::uint8_t *ref, const std::uint8_t *read, std::int32_
         aln = WindowAlignment{len, len - mismatches, mismatches, 0, true, nullptr, 0};
         return true;
     }
-    const auto kernel =
-        len <= MAP_I16_MAX_LEN ? banded_diag_simd_runs_i16 : banded_diag_simd_runs_i32;
     TracebackRuns moves(ref, read, run_store, run_capacity);
     std::int32_t score = 0;
     aln.ungapped = false;
-    aln.n_cols = kernel(ref, len, read, len, MAP_MATCH, MAP_MISMATCH, MAP_GAP, MAP_BAND, &score,
-                        moves, &aln.n_match, &aln.n_mismatch, &aln.n_gap);
+    aln.n_cols = banded_diag_simd_runs(len > MAP_I16_MAX_LEN, ref, len, read, len, MAP_MATCH,
+                                       MAP_MISMATCH, MAP_GAP, MAP_BAND, &score, moves,
+                                       &aln.n_match, &aln.n_mismatch, &aln.n_gap);
     aln.runs = moves.runs();
     aln.n_runs = moves.n_runs();
     return aln.n_cols >= 0;
