@@ -23,7 +23,8 @@ struct RowRange {
     std::int64_t hi;
 };
 
-inline std::int64_t floor_div2(std::int64_t x) { return x >= 0 ? x / 2 : -((-x + 1) / 2); }
+// x / 2 rounded down: a right shift of a signed value is arithmetic.
+inline std::int64_t floor_div2(std::int64_t x) { return x >> 1; }
 
 inline RowRange antidiagonal_rows(std::int64_t d, std::int64_t n, std::int64_t m,
                                   std::int64_t w) {

@@ -26,14 +26,15 @@ inline std::int64_t effective_band(std::int32_t band, std::int32_t len_a, std::i
 // Slots in one band row.
 inline std::int64_t band_width(std::int64_t w) { return 2 * w + 1; }
 
-// Walks from cell (i, j) to (0, 0), emitting every column into `out`;
+// Walks from cell (i, j) to (0, 0), emitting every column into `out` (a
+// TracebackWriter or anything with its diag/up/left);
 // `code_at(i, j)` gives the code of a band cell (|j - i| <= w) in whatever
 // layout the codes are stored. Outside the band (only when the walk starts
 // there) it steps diagonally until one sequence is used up; row 0 and
 // column 0 force left and up steps whatever the code.
-template <class CodeAt>
+template <class CodeAt, class Columns>
 inline void walk_band_traceback(CodeAt &&code_at, std::int64_t i, std::int64_t j, std::int64_t w,
-                                TracebackWriter &out) {
+                                Columns &out) {
     while (i > 0 || j > 0) {
         const std::int64_t k = j - i + w;
         const std::uint8_t code =

@@ -133,13 +133,17 @@ template <class Score>
 }
 
 // The whole banded alignment over score vectors of type Score with the
-// unreachable marker `marker`. `fill_blocks(view, first, last)` computes any
-// prefix of the cells first..last by the same rule and returns the first
-// cell it left; the sweep computes the rest singly. Reservations, in order:
-// traceback matrix, three score vectors, two working strings.
-template <class Score, class BlockFiller>
-std::int32_t sweep_banded_diag(const BandedCall &call, Score marker, BlockFiller &&fill_blocks) {
-    if (call.band < 0) return -1;
+// unreachable marker `marker`, its columns walked into `columns` (a
+// TracebackWriter, or a sink with the same reserve/diag/up/left), and the end
+// score stored. `fill_blocks(view, first, last)` computes any prefix of the
+// cells first..last by the same rule and returns the first cell it left; the
+// sweep computes the rest singly. Reservations, in order: traceback matrix,
+// three score vectors, then the columns' own. False when one fails or the
+// band is negative.
+template <class Score, class BlockFiller, class Columns>
+bool sweep_and_walk(const BandedCall &call, Score marker, BlockFiller &&fill_blocks,
+                    Columns &columns) {
+    if (call.band < 0) return false;
     const std::int64_t n = call.len_a, m = call.len_b;
     const std::int64_t w = effective_band(call.band, call.len_a, call.len_b);
     const DiagTracebackLayout layout(n, m, w);
@@ -147,12 +151,12 @@ std::int32_t sweep_banded_diag(const BandedCall &call, Score marker, BlockFiller
     // Every slot the walk reads belongs to a band cell, and the sweep writes
     // every band cell, so the codes need no zeroing.
     Buffer<std::uint8_t> tb;
-    if (!tb.allocate(layout.slots())) return -1;
+    if (!tb.allocate(layout.slots())) return false;
     Buffer<Score> vec0, vec1, vec2;
     const auto entries = static_cast<std::size_t>(n + 3);
     if (!vec0.allocate_filled(entries, marker) || !vec1.allocate_filled(entries, marker) ||
         !vec2.allocate_filled(entries, marker))
-        return -1;
+        return false;
 
     Score *before = vec0.data(), *prev = vec1.data(), *cur = vec2.data();
     for (std::int64_t d = 0; d <= n + m; ++d) {
@@ -190,12 +194,21 @@ std::int32_t sweep_banded_diag(const BandedCall &call, Score marker, BlockFiller
     vec2.reset();
     *call.score = end_score;
 
-    TracebackWriter columns(call.seq_a, call.seq_b, call.decode);
-    if (!columns.reserve(call.len_a, call.len_b)) return -1;
+    if (!columns.reserve(call.len_a, call.len_b)) return false;
     const std::uint8_t *const codes = tb.data();
     walk_band_traceback(
         [&](std::int64_t i, std::int64_t j) { return codes[layout.slot(i, j)]; }, n, m, w,
         columns);
+    return true;
+}
+
+// The banded alignment written as gapped strings and counters (the calling
+// form of nw_banded_diag); -1 when a reservation fails or the band is
+// negative.
+template <class Score, class BlockFiller>
+std::int32_t sweep_banded_diag(const BandedCall &call, Score marker, BlockFiller &&fill_blocks) {
+    TracebackWriter columns(call.seq_a, call.seq_b, call.decode);
+    if (!sweep_and_walk<Score>(call, marker, fill_blocks, columns)) return -1;
     return columns.finish(call.out_a, call.out_b, call.n_match, call.n_mismatch, call.n_gap);
 }
 

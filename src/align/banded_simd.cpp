@@ -10,6 +10,7 @@
 #include "align/align_common.h"
 #include "align/banded_diag_sweep.h"
 #include "align/banded_simd_lanes.h"
+#include "align/traceback_runs.h"
 
 namespace engine {
 namespace {
@@ -120,14 +121,35 @@ struct VectorBlocks {
     }
 };
 
-template <class V>
-std::int32_t banded_diag_kernel(const BandedCall &call) {
+// The sweep with the kernel's blocks, its columns walked into `columns`.
+template <class V, class Columns>
+bool kernel_sweep(const BandedCall &call, Columns &columns) {
     const BlockConstants consts = block_constants<V>(call);
     if (call.gap > 0)
-        return sweep_banded_diag<typename V::Score>(call, V::kMarker,
-                                                    VectorBlocks<V, true>{call, consts});
-    return sweep_banded_diag<typename V::Score>(call, V::kMarker,
-                                                VectorBlocks<V, false>{call, consts});
+        return sweep_and_walk<typename V::Score>(call, V::kMarker,
+                                                 VectorBlocks<V, true>{call, consts}, columns);
+    return sweep_and_walk<typename V::Score>(call, V::kMarker,
+                                             VectorBlocks<V, false>{call, consts}, columns);
+}
+
+template <class V>
+std::int32_t banded_diag_kernel(const BandedCall &call) {
+    TracebackWriter columns(call.seq_a, call.seq_b, call.decode);
+    if (!kernel_sweep<V>(call, columns)) return -1;
+    return columns.finish(call.out_a, call.out_b, call.n_match, call.n_mismatch, call.n_gap);
+}
+
+template <class V>
+std::int32_t banded_runs_kernel(const std::uint8_t *seq_a, std::int32_t len_a,
+                                const std::uint8_t *seq_b, std::int32_t len_b,
+                                std::int32_t match, std::int32_t mismatch, std::int32_t gap,
+                                std::int32_t band, std::int32_t *score, TracebackRuns &runs,
+                                std::int32_t *n_match, std::int32_t *n_mismatch,
+                                std::int32_t *n_gap) {
+    const BandedCall call{seq_a,   len_a,   seq_b,   len_b,   nullptr, match,      mismatch, gap,
+                          band,    nullptr, nullptr, score,   n_match, n_mismatch, n_gap};
+    if (!kernel_sweep<V>(call, runs)) return -1;
+    return runs.finish(n_match, n_mismatch, n_gap);
 }
 
 }  // namespace
@@ -152,6 +174,17 @@ std::int32_t _nw_banded_diag_simd_i32(const std::uint8_t *seq_a, std::int32_t le
                                       std::int32_t *n_gap) {
     return banded_diag_kernel<Lanes32>({seq_a, len_a, seq_b, len_b, decode, match, mismatch, gap,
                                         band, out_a, out_b, score, n_match, n_mismatch, n_gap});
+}
+
+std::int32_t banded_diag_simd_runs(bool lanes32, const std::uint8_t *seq_a, std::int32_t len_a,
+                                   const std::uint8_t *seq_b, std::int32_t len_b,
+                                   std::int32_t match, std::int32_t mismatch, std::int32_t gap,
+                                   std::int32_t band, std::int32_t *score, TracebackRuns &runs,
+                                   std::int32_t *n_match, std::int32_t *n_mismatch,
+                                   std::int32_t *n_gap) {
+    const auto kernel = lanes32 ? banded_runs_kernel<Lanes32> : banded_runs_kernel<Lanes16>;
+    return kernel(seq_a, len_a, seq_b, len_b, match, mismatch, gap, band, score, runs, n_match,
+                  n_mismatch, n_gap);
 }
 
 }  // namespace engine

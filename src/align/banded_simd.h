@@ -7,6 +7,8 @@
 
 namespace engine {
 
+class TracebackRuns;
+
 // Longest sequence nw_banded_diag_simd gives the 16-bit kernel (read
 // mapping picks its kernel by the same length).
 inline constexpr std::int32_t kI16MaxLength = 12000;
@@ -41,5 +43,16 @@ std::int32_t _nw_banded_diag_simd_i32(const std::uint8_t *seq_a, std::int32_t le
                                       char *out_a, char *out_b, std::int32_t *score,
                                       std::int32_t *n_match, std::int32_t *n_mismatch,
                                       std::int32_t *n_gap);
+
+// The kernels' alignment (32-bit lanes when lanes32, else 16-bit) with its
+// columns collected as runs of moves (TracebackRuns) instead of gapped
+// strings: the same score, counters and column count (the result, -1 on
+// failure), for callers that only need the alignment's shape.
+std::int32_t banded_diag_simd_runs(bool lanes32, const std::uint8_t *seq_a, std::int32_t len_a,
+                                   const std::uint8_t *seq_b, std::int32_t len_b,
+                                   std::int32_t match, std::int32_t mismatch, std::int32_t gap,
+                                   std::int32_t band, std::int32_t *score, TracebackRuns &runs,
+                                   std::int32_t *n_match, std::int32_t *n_mismatch,
+                                   std::int32_t *n_gap);
 
 }  // namespace engine

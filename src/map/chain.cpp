@@ -3,8 +3,8 @@
 // on at most one chain, and summarise each accepted chain.
 #include "map/chain.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 
 #include "core/buffer.h"
 #include "engine.h"
@@ -44,6 +44,20 @@ int _cmp_cchain(const void *a, const void *b) {
 int _cmp_i64(const void *a, const void *b) {
     return three_way(*static_cast<const std::int64_t *>(a), *static_cast<const std::int64_t *>(b));
 }
+
+void sort_anchors(anchor_t *anchors, std::int32_t n) {
+    std::sort(anchors, anchors + n, [](const anchor_t &p, const anchor_t &q) {
+        return p.x != q.x ? p.x < q.x : p.y < q.y;
+    });
+}
+
+void sort_by_score(fidx_t *order, std::int32_t n) {
+    std::sort(order, order + n, [](const fidx_t &p, const fidx_t &q) {
+        return p.score != q.score ? p.score > q.score : p.index < q.index;
+    });
+}
+
+void sort_i64(std::int64_t *values, std::int32_t n) { std::sort(values, values + n); }
 
 namespace {
 
@@ -86,7 +100,7 @@ std::int64_t median_diagonal(const anchor_t *anchors, const std::int32_t *path, 
         const anchor_t &a = anchors[path[t]];
         d[t] = strand == 0 ? a.ref_pos - a.query_pos : a.ref_pos + a.query_pos;
     }
-    std::qsort(d, static_cast<std::size_t>(c), sizeof(std::int64_t), _cmp_i64);
+    sort_i64(d, c);
     const std::int32_t h = c / 2;
     std::int64_t median = d[h];
     if (c % 2 == 0) {
@@ -149,7 +163,7 @@ std::int32_t _chain_strand(const std::int64_t *ref_pos, const std::int64_t *quer
     if (!work.reserve(static_cast<std::size_t>(n))) return -1;
     anchor_t *anchors = work.anchors.data();
     make_anchors(ref_pos, query_pos, n, strand, qlen, k, anchors);
-    std::qsort(anchors, static_cast<std::size_t>(n), sizeof(anchor_t), _cmp_anc);
+    sort_anchors(anchors, n);
     for (std::int32_t i = 0; i < n; ++i) {
         work.x[i] = anchors[i].x;
         work.y[i] = anchors[i].y;
@@ -159,7 +173,8 @@ std::int32_t _chain_strand(const std::int64_t *ref_pos, const std::int64_t *quer
     bio_chain_dp(work.x.data(), work.y.data(), n, k, CHAIN_MAX_DIST, CHAIN_MAX_LOOKBACK,
                  CHAIN_GAP_COEF * k, work.f.data(), work.prev.data());
     for (std::int32_t i = 0; i < n; ++i) work.order[i] = fidx_t{f[i], i};
-    std::qsort(work.order.data(), static_cast<std::size_t>(n), sizeof(fidx_t), _cmp_fidx);
+    // bio_chain_dp's scores are finite: k plus finite link terms.
+    sort_by_score(work.order.data(), n);
 
     std::int32_t appended = 0;
     chain_t *out = chains + *n_chains;

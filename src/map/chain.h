@@ -45,6 +45,15 @@ int _cmp_fidx(const void *a, const void *b);
 int _cmp_cchain(const void *a, const void *b);
 int _cmp_i64(const void *a, const void *b);
 
+// The orders qsort gives with _cmp_anc, _cmp_fidx and _cmp_i64, by an
+// inlined sort. Any correct sort gives the one order where no two different
+// records compare equal: anchors of one strand that agree on (x, y) agree in
+// every field (x is the reference position, y fixes the read position), and
+// score/index pairs carry distinct indices (with finite scores).
+void sort_anchors(anchor_t *anchors, std::int32_t n);
+void sort_by_score(fidx_t *order, std::int32_t n);
+void sort_i64(std::int64_t *values, std::int32_t n);
+
 // Chains n anchors of one relative strand and appends the accepted chains at
 // chains[*n_chains] onwards (room for n / 2 more is required). Returns the
 // number appended, or -1 when working memory cannot be reserved.

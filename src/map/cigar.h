@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "align/traceback_runs.h"
+
 namespace engine {
 
 // Writes "%d%c" for one run at cigar + offset, followed by a zero byte that
@@ -16,6 +18,12 @@ std::int32_t write_cigar_op(char *at, std::int32_t run, char op);
 // as they are). Returns the length of the text kept, 0 when none.
 std::int32_t append_cigar(const char *gapped_ref, const char *gapped_read, std::int32_t n_cols,
                           char *cigar, std::int32_t cigar_cap, std::int32_t *offset);
+
+// The same for an alignment walked into runs of moves (TracebackRuns, last
+// column first), A being the reference and B the read: the same text as
+// append_cigar over its gapped strings.
+std::int32_t append_cigar_moves(const std::uint64_t *runs, std::int64_t n_runs, char *cigar,
+                                std::int32_t cigar_cap, std::int32_t *offset);
 
 // The same for an alignment that is one run of `run` columns of `op`.
 std::int32_t append_cigar_run(std::int32_t run, char op, char *cigar, std::int32_t cigar_cap,

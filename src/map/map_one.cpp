@@ -15,10 +15,6 @@ namespace engine {
 
 namespace {
 
-// Room beyond 2 * qlen in each gapped string: more than any banded
-// alignment of two windows of at most qlen bases needs.
-constexpr std::size_t MAP_STRING_SLACK = 1280;
-
 struct ReadMinimizers {
     Buffer<std::uint64_t> hash;  // the hashes, then where their runs start
     Buffer<std::int64_t> pos;
@@ -49,12 +45,11 @@ struct Window {
     std::int32_t ref_id;
 };
 
-// The read, oriented for the chain being aligned, and the two gapped
-// strings the kernels write; reused by every chain of the read.
+// The read, oriented for the chain being aligned, and the store of the
+// kernel's traceback runs; reused by every chain of the read.
 struct AlignBuffers {
     Buffer<std::uint8_t> read;
-    Buffer<char> gapped_ref;
-    Buffer<char> gapped_read;
+    Buffer<std::uint64_t> runs;
     std::int32_t read_strand = -1;  // orientation held in `read`, -1 none yet
 };
 
@@ -204,9 +199,8 @@ void orient_read(const std::uint8_t *seq, std::int32_t qlen, std::int32_t strand
 }
 
 bool reserve_align_buffers(std::int32_t qlen, AlignBuffers &buf) {
-    const std::size_t string_bytes = 2 * static_cast<std::size_t>(qlen) + MAP_STRING_SLACK;
     return buf.read.allocate(static_cast<std::size_t>(qlen)) &&
-           buf.gapped_ref.allocate(string_bytes) && buf.gapped_read.allocate(string_bytes);
+           buf.runs.allocate(window_run_capacity(qlen));
 }
 
 void write_hit(const chain_t &c, const Window &win, std::int32_t qlen, const WindowAlignment &aln,
@@ -248,11 +242,10 @@ std::int32_t align_chains(const bio_index_t *idx, const std::uint8_t *seq, std::
         const auto len = static_cast<std::int32_t>(win.end - win.start);
         WindowAlignment aln;
         if (!align_window(idx->ref + win.start, buf.read.data() + (win.start - c.diag), len,
-                          buf.gapped_ref.data(), buf.gapped_read.data(), aln))
+                          buf.runs.data(), window_run_capacity(qlen), aln))
             continue;
         const std::int32_t cigar_off = cigar_at;
-        const std::int32_t cigar_len = append_window_cigar(
-            aln, buf.gapped_ref.data(), buf.gapped_read.data(), cigar, cigar_cap, &cigar_at);
+        const std::int32_t cigar_len = append_window_cigar(aln, cigar, cigar_cap, &cigar_at);
         write_hit(c, win, qlen, aln, map_quality(ci, n_cand, kept[0].score, second), cigar_off,
                   cigar_len, hits[n_hits++]);
     }

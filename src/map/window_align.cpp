@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include "align/banded_simd.h"
+#include "align/traceback_runs.h"
 #include "map/cigar.h"
 #include "map/map_one.h"
 #include "seqio/codes.h"
@@ -38,28 +39,28 @@ std::int32_t count_mismatches(const std::uint8_t *a, const std::uint8_t *b, std:
 }  // namespace
 
 bool align_window(const std::uint8_t *ref, const std::uint8_t *read, std::int32_t len,
-                  char *gapped_ref, char *gapped_read, WindowAlignment &aln) {
+                  std::uint64_t *run_store, std::size_t run_capacity, WindowAlignment &aln) {
     const std::int32_t mismatches = count_mismatches(ref, read, len, UNGAPPED_MAX_MISMATCHES);
     if (mismatches <= UNGAPPED_MAX_MISMATCHES) {
-        aln = WindowAlignment{len, len - mismatches, mismatches, 0, true};
+        aln = WindowAlignment{len, len - mismatches, mismatches, 0, true, nullptr, 0};
         return true;
     }
-    const auto kernel =
-        len <= MAP_I16_MAX_LEN ? _nw_banded_diag_simd_i16 : _nw_banded_diag_simd_i32;
+    TracebackRuns moves(ref, read, run_store, run_capacity);
     std::int32_t score = 0;
     aln.ungapped = false;
-    aln.n_cols = kernel(ref, len, read, len, _MAP_DECODE, MAP_MATCH, MAP_MISMATCH, MAP_GAP,
-                        MAP_BAND, gapped_ref, gapped_read, &score, &aln.n_match,
-                        &aln.n_mismatch, &aln.n_gap);
+    aln.n_cols = banded_diag_simd_runs(len > MAP_I16_MAX_LEN, ref, len, read, len, MAP_MATCH,
+                                       MAP_MISMATCH, MAP_GAP, MAP_BAND, &score, moves,
+                                       &aln.n_match, &aln.n_mismatch, &aln.n_gap);
+    aln.runs = moves.runs();
+    aln.n_runs = moves.n_runs();
     return aln.n_cols >= 0;
 }
 
-std::int32_t append_window_cigar(const WindowAlignment &aln, const char *gapped_ref,
-                                 const char *gapped_read, char *cigar, std::int32_t cigar_cap,
+std::int32_t append_window_cigar(const WindowAlignment &aln, char *cigar, std::int32_t cigar_cap,
                                  std::int32_t *offset) {
     if (aln.n_cols <= 0) return 0;
     if (aln.ungapped) return append_cigar_run(aln.n_cols, 'M', cigar, cigar_cap, offset);
-    return append_cigar(gapped_ref, gapped_read, aln.n_cols, cigar, cigar_cap, offset);
+    return append_cigar_moves(aln.runs, aln.n_runs, cigar, cigar_cap, offset);
 }
 
 }  // namespace engine

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 
+#include "align/align_common.h"
 #include "align/banded_simd.h"
 #include "banded_diag_support.h"
 #include "engine.h"
@@ -47,6 +48,14 @@ void expect_all(const std::string &a, const std::string &b, Scores s, std::int32
         SCOPED_TRACE(al.name);
         EXPECT_EQ(run(al.align, codes_of(a), codes_of(b), s, band), want);
     }
+}
+
+// The band rows of every anti-diagonal rest on halving rounded down.
+TEST(BandGeometry, FloorDiv2RoundsDown) {
+    for (std::int64_t x = -1000; x <= 1000; ++x)
+        ASSERT_EQ(engine::floor_div2(x), x >= 0 ? x / 2 : -((-x + 1) / 2)) << x;
+    EXPECT_EQ(engine::floor_div2(INT64_MAX), INT64_MAX / 2);
+    EXPECT_EQ(engine::floor_div2(INT64_MIN + 1), INT64_MIN / 2);
 }
 
 TEST(BandedDiagWorked, BothEmpty) {
