@@ -110,9 +110,7 @@ void find_hash(const ReadStrand &st, uint64_t hv, size_t &first, size_t &last) {
 struct Realigner::Scratch {
     ReadStrand strands[2];
     std::vector<std::vector<Anchor>> paths; // chain of each hit
-    std::vector<uint64_t> hash;
-    std::vector<int64_t> pos;
-    std::vector<uint8_t> strand;
+    MinimizerArrays read_mins, region, edge;
     std::vector<Anchor> anchors;
     std::vector<int64_t> ax, ay, chain_start;
     std::vector<double> f;
@@ -143,17 +141,30 @@ void oriented_read(const uint8_t *read, int32_t qlen, int32_t strand, std::vecto
 
 namespace {
 
-// Minimizers of seq[0, len) into the three arrays; returns the count.
-int64_t minimizers(const uint8_t *seq, int64_t len, int32_t k, int32_t w, std::vector<uint64_t> &hash,
-                   std::vector<int64_t> &pos, std::vector<uint8_t> &strand) {
+// Minimizers of seq[0, len) into `out`; returns the count.
+int64_t minimizers(const uint8_t *seq, int64_t len, int32_t k, int32_t w, MinimizerArrays &out) {
     if (len < k) return 0;
     size_t cap = size_t(len - k + 1);
-    hash.resize(cap);
-    pos.resize(cap);
-    strand.resize(cap);
-    int64_t n = bio_minimizers(seq, len, k, w, hash.data(), pos.data(), strand.data());
+    out.hash.resize(cap);
+    out.pos.resize(cap);
+    out.strand.resize(cap);
+    int64_t n = bio_minimizers(seq, len, k, w, out.hash.data(), out.pos.data(), out.strand.data());
     if (n < 0) throw std::bad_alloc();
     return n;
+}
+
+// Appends the minimizers of seq[0, len) whose position lies in [lo, hi),
+// shifted by `shift`, to `out` from entry `count` on.
+void append_minimizers_between(const uint8_t *seq, int64_t len, int32_t k, int32_t w, int64_t lo, int64_t hi,
+                               int64_t shift, MinimizerArrays &scratch, MinimizerArrays &out, int64_t &count) {
+    int64_t n = minimizers(seq, len, k, w, scratch);
+    for (size_t i = 0; i < size_t(n); ++i) {
+        if (scratch.pos[i] < lo || scratch.pos[i] >= hi) continue;
+        out.hash[size_t(count)] = scratch.hash[i];
+        out.pos[size_t(count)] = scratch.pos[i] + shift;
+        out.strand[size_t(count)] = scratch.strand[i];
+        ++count;
+    }
 }
 
 struct Scores {
@@ -447,6 +458,59 @@ void classify(std::vector<Alignment> &alns, const RealignOptions &opt) {
 
 } // namespace
 
+void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimizers &out) {
+    out = RefMinimizers{};
+    out.k = k;
+    out.w = w;
+    int64_t total = 0;
+    for (int32_t i = 0; i < ref.count; ++i) total += ref.lengths[i];
+    if (total > REF_MINIMIZERS_MAX_BASES) return;
+    MinimizerArrays seq;
+    out.first.push_back(0);
+    for (int32_t i = 0; i < ref.count; ++i) {
+        int64_t n = minimizers(ref.codes + ref.offsets[i], ref.lengths[i], k, w, seq);
+        out.all.hash.insert(out.all.hash.end(), seq.hash.begin(), seq.hash.begin() + n);
+        out.all.strand.insert(out.all.strand.end(), seq.strand.begin(), seq.strand.begin() + n);
+        for (int64_t m = 0; m < n; ++m) out.all.pos.push_back(ref.offsets[i] + seq.pos[size_t(m)]);
+        out.first.push_back(out.all.hash.size());
+    }
+}
+
+// A window's minimizer (its leftmost smallest hash) depends on the window
+// only, and a sequence's list holds each distinct one of its windows'
+// minimizers in position order. So the region's list holds a position that
+// only windows inside the region contain, [w - 1, n - w] with n k-mer
+// positions, exactly when the whole sequence's list does; the positions
+// before and after come from the region's first and last w windows,
+// computed on their own.
+int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_t re, int32_t k, int32_t w,
+                          MinimizerArrays &out, MinimizerArrays &edge) {
+    const RefMinimizers *mins = ref.mins;
+    const int64_t n = re - rs - k + 1; // k-mer positions
+    if (!mins || mins->first.empty() || mins->k != k || mins->w != w || n < 2 * int64_t(w))
+        return minimizers(ref.codes + rs, re - rs, k, w, out);
+    // The last window starts at n - w; w windows span 2w - 1 k-mer positions.
+    const int64_t inner_lo = w - 1, inner_hi = n - w + 1, edge_len = 2 * int64_t(w) + k - 2;
+    out.hash.resize(size_t(n));
+    out.pos.resize(size_t(n));
+    out.strand.resize(size_t(n));
+    int64_t count = 0;
+    append_minimizers_between(ref.codes + rs, edge_len, k, w, 0, inner_lo, 0, edge, out, count);
+    const std::vector<int64_t> &pos = mins->all.pos;
+    auto lo = std::lower_bound(pos.begin() + std::ptrdiff_t(mins->first[size_t(ref_id)]),
+                               pos.begin() + std::ptrdiff_t(mins->first[size_t(ref_id) + 1]), rs + inner_lo);
+    for (size_t m = size_t(lo - pos.begin()); m < pos.size() && pos[m] < rs + inner_hi; ++m) {
+        out.hash[size_t(count)] = mins->all.hash[m];
+        out.pos[size_t(count)] = pos[m] - rs;
+        out.strand[size_t(count)] = mins->all.strand[m];
+        ++count;
+    }
+    const int64_t right = n - 2 * int64_t(w) + 1; // first k-mer position of the last w windows
+    append_minimizers_between(ref.codes + rs + right, edge_len, k, w, inner_hi - right, n - right, right, edge,
+                              out, count);
+    return count;
+}
+
 // The read, in one orientation, with its minimizers sorted by hash (then
 // position), computed once per read and strand.
 void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand) {
@@ -454,10 +518,10 @@ void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand
     ReadStrand &st = s.strands[strand];
     if (st.ready) return;
     oriented_read(read, qlen, strand, st.oread);
-    int64_t n = minimizers(st.oread.data(), qlen, opt_.k, opt_.w, s.hash, s.pos, s.strand);
+    const MinimizerArrays &r = s.read_mins;
+    int64_t n = minimizers(st.oread.data(), qlen, opt_.k, opt_.w, s.read_mins);
     st.mins.resize(size_t(n));
-    for (int64_t i = 0; i < n; ++i)
-        st.mins[size_t(i)] = Minimizer{s.hash[size_t(i)], s.pos[size_t(i)], s.strand[size_t(i)]};
+    for (size_t i = 0; i < size_t(n); ++i) st.mins[i] = Minimizer{r.hash[i], r.pos[i], r.strand[i]};
     std::sort(st.mins.begin(), st.mins.end(), [](const Minimizer &a, const Minimizer &b) {
         return a.hash != b.hash ? a.hash < b.hash : a.pos < b.pos;
     });
@@ -494,15 +558,15 @@ bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<An
     // Equal hashes taken on equal strands (the read is already in the hit's
     // orientation). Region minimizers come by position and each one's read
     // matches by position, so the anchors come out sorted by (x, y).
-    int64_t ng = minimizers(ref_.codes + rs, re - rs, k, opt_.w, s.hash, s.pos, s.strand);
+    int64_t ng = region_minimizers(ref_, hit.ref_id, rs, re, k, opt_.w, s.region, s.edge);
     s.anchors.clear();
-    for (int64_t i = 0; i < ng; ++i) {
+    for (size_t i = 0; i < size_t(ng); ++i) {
         size_t lo, hi;
-        find_hash(st, s.hash[size_t(i)], lo, hi);
+        find_hash(st, s.region.hash[i], lo, hi);
         if (hi - lo > READ_MAX_OCC) continue;
         for (size_t m = lo; m < hi; ++m)
-            if (st.mins[m].strand == s.strand[size_t(i)])
-                s.anchors.push_back(Anchor{rs + s.pos[size_t(i)], st.mins[m].pos});
+            if (st.mins[m].strand == s.region.strand[i])
+                s.anchors.push_back(Anchor{rs + s.region.pos[i], st.mins[m].pos});
     }
     if (s.anchors.size() < 2 || s.anchors.size() > size_t(INT32_MAX)) return false;
 
