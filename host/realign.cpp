@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <new>
+#include <utility>
 #include <cstdio>
 
 namespace bioeng {
@@ -81,8 +82,8 @@ uint64_t table_slot(uint64_t hash) { return (hash * 0x9E3779B97F4A7C15ULL) >> 20
 
 bool is_match(uint8_t ref_code, uint8_t read_code) { return ref_code < 4 && ref_code == read_code; }
 
-// The read in one orientation, with its minimizers sorted by hash (then
-// position) and a table to find a hash's entries.
+// The read in one orientation, with its minimizers grouped by hash (each
+// group in position order) and a table to find a hash's group.
 struct ReadStrand {
     bool ready = false;
     std::vector<uint8_t> oread;
@@ -92,6 +93,45 @@ struct ReadStrand {
     std::vector<uint32_t> table;
     uint64_t mask = 0;
 };
+
+// Working arrays of group_by_hash.
+struct GroupScratch {
+    std::vector<uint64_t> hash;  // of each group
+    std::vector<uint32_t> start; // of each group in `mins`, while placing
+    std::vector<uint32_t> group; // of each minimizer
+};
+
+// Fills st.mins and st.table from the read's n minimizers (position
+// order): one pass gives each distinct hash a group, a counting sort
+// places the minimizers group by group, keeping their position order. No
+// comparison sort is needed: the anchors only ever take a hash's entries
+// together, by position.
+void group_by_hash(const MinimizerArrays &r, size_t n, ReadStrand &st, GroupScratch &g) {
+    size_t cap = 16;
+    while (cap < 2 * n) cap *= 2;
+    st.table.assign(cap, 0);
+    st.mask = cap - 1;
+    g.hash.clear();
+    g.start.clear();
+    g.group.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        uint64_t slot = table_slot(r.hash[i]) & st.mask;
+        while (st.table[slot] && g.hash[st.table[slot] - 1] != r.hash[i]) slot = (slot + 1) & st.mask;
+        if (!st.table[slot]) {
+            g.hash.push_back(r.hash[i]);
+            g.start.push_back(0);
+            st.table[slot] = uint32_t(g.hash.size());
+        }
+        g.group[i] = st.table[slot] - 1;
+        ++g.start[g.group[i]];
+    }
+    uint32_t at = 0;
+    for (uint32_t &x : g.start) at += std::exchange(x, at);
+    for (uint32_t &slot : st.table)
+        if (slot) slot = g.start[slot - 1] + 1;
+    st.mins.resize(n);
+    for (size_t i = 0; i < n; ++i) st.mins[g.start[g.group[i]]++] = Minimizer{r.hash[i], r.pos[i], r.strand[i]};
+}
 
 // The entries of `st.mins` with hash hv: [*first, *last).
 void find_hash(const ReadStrand &st, uint64_t hv, size_t &first, size_t &last) {
@@ -111,6 +151,7 @@ struct Realigner::Scratch {
     ReadStrand strands[2];
     std::vector<std::vector<Anchor>> paths; // chain of each hit
     MinimizerArrays read_mins, region, edge;
+    GroupScratch groups;
     std::vector<Anchor> anchors;
     std::vector<int64_t> ax, ay, chain_start;
     std::vector<double> f;
@@ -511,30 +552,15 @@ int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_
     return count;
 }
 
-// The read, in one orientation, with its minimizers sorted by hash (then
-// position), computed once per read and strand.
+// The read, in one orientation, with its minimizers grouped by hash,
+// computed once per read and strand.
 void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand) {
     Scratch &s = *s_;
     ReadStrand &st = s.strands[strand];
     if (st.ready) return;
     oriented_read(read, qlen, strand, st.oread);
-    const MinimizerArrays &r = s.read_mins;
     int64_t n = minimizers(st.oread.data(), qlen, opt_.k, opt_.w, s.read_mins);
-    st.mins.resize(size_t(n));
-    for (size_t i = 0; i < size_t(n); ++i) st.mins[i] = Minimizer{r.hash[i], r.pos[i], r.strand[i]};
-    std::sort(st.mins.begin(), st.mins.end(), [](const Minimizer &a, const Minimizer &b) {
-        return a.hash != b.hash ? a.hash < b.hash : a.pos < b.pos;
-    });
-    size_t cap = 16;
-    while (cap < 2 * st.mins.size()) cap *= 2;
-    st.table.assign(cap, 0);
-    st.mask = cap - 1;
-    for (size_t i = 0; i < st.mins.size(); ++i) {
-        if (i > 0 && st.mins[i].hash == st.mins[i - 1].hash) continue;
-        uint64_t slot = table_slot(st.mins[i].hash) & st.mask;
-        while (st.table[slot]) slot = (slot + 1) & st.mask;
-        st.table[slot] = uint32_t(i + 1);
-    }
+    group_by_hash(s.read_mins, size_t(n), st, s.groups);
     st.ready = true;
 }
 
