@@ -504,7 +504,10 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
     out.k = k;
     out.w = w;
     int64_t total = 0;
-    for (int32_t i = 0; i < ref.count; ++i) total += ref.lengths[i];
+    for (int32_t i = 0; i < ref.count; ++i) {
+        if (ref.offsets[i] < total) return; // positions would not be in order
+        total = ref.offsets[i] + ref.lengths[i];
+    }
     if (total > REF_MINIMIZERS_MAX_BASES) return;
     MinimizerArrays seq;
     out.first.push_back(0);
@@ -514,6 +517,12 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
         out.all.strand.insert(out.all.strand.end(), seq.strand.begin(), seq.strand.begin() + n);
         for (int64_t m = 0; m < n; ++m) out.all.pos.push_back(ref.offsets[i] + seq.pos[size_t(m)]);
         out.first.push_back(out.all.hash.size());
+    }
+    size_t blocks = size_t(total >> REF_BLOCK_BITS) + 1, m = 0;
+    out.block_first.resize(blocks);
+    for (size_t b = 0; b < blocks; ++b) {
+        while (m < out.all.pos.size() && out.all.pos[m] < int64_t(b << REF_BLOCK_BITS)) ++m;
+        out.block_first[b] = m;
     }
 }
 
@@ -538,9 +547,10 @@ int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_
     int64_t count = 0;
     append_minimizers_between(ref.codes + rs, edge_len, k, w, 0, inner_lo, 0, edge, out, count);
     const std::vector<int64_t> &pos = mins->all.pos;
-    auto lo = std::lower_bound(pos.begin() + std::ptrdiff_t(mins->first[size_t(ref_id)]),
-                               pos.begin() + std::ptrdiff_t(mins->first[size_t(ref_id) + 1]), rs + inner_lo);
-    for (size_t m = size_t(lo - pos.begin()); m < pos.size() && pos[m] < rs + inner_hi; ++m) {
+    size_t m = std::max(mins->first[size_t(ref_id)],
+                        mins->block_first[size_t((rs + inner_lo) >> REF_BLOCK_BITS)]);
+    while (m < pos.size() && pos[m] < rs + inner_lo) ++m;
+    for (; m < pos.size() && pos[m] < rs + inner_hi; ++m) {
         out.hash[size_t(count)] = mins->all.hash[m];
         out.pos[size_t(count)] = pos[m] - rs;
         out.strand[size_t(count)] = mins->all.strand[m];

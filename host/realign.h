@@ -88,11 +88,17 @@ struct RefMinimizers {
     int32_t k = 0, w = 0;
     MinimizerArrays all;
     std::vector<size_t> first; // sequence i's entries are [first[i], first[i + 1])
+    // The first entry at or after position b x 2^REF_BLOCK_BITS, for every b:
+    // a region's first entry is then near, a binary search over the whole
+    // list would miss the cache at nearly every step.
+    std::vector<size_t> block_first;
 };
+constexpr int REF_BLOCK_BITS = 10;
 
 // The reference's minimizers, or nothing (an empty `first`) when the
 // reference is longer than REF_MINIMIZERS_MAX_BASES, whose minimizers would
-// take too much memory; regions are then computed from scratch. Throws
+// take too much memory, or its sequences are not laid out in order;
+// regions are then computed from scratch. Throws
 // std::bad_alloc.
 constexpr int64_t REF_MINIMIZERS_MAX_BASES = int64_t(64) << 20;
 void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimizers &out);
