@@ -88,12 +88,12 @@ struct RefMinimizers {
     int32_t k = 0, w = 0;
     MinimizerArrays all;
     std::vector<size_t> first; // sequence i's entries are [first[i], first[i + 1])
-    // The first entry at or after position b x 2^REF_BLOCK_BITS, for every b:
-    // a region's first entry is then near, a binary search over the whole
-    // list would miss the cache at nearly every step.
+    // The first entry at or after position b x 2^REF_BLOCK_BITS, for every b
+    // (a few entries per block): a region's first entry is then near; a binary
+    // search over the whole list would miss the cache at nearly every step.
     std::vector<size_t> block_first;
 };
-constexpr int REF_BLOCK_BITS = 10;
+constexpr int REF_BLOCK_BITS = 7;
 
 // The reference's minimizers, or nothing (an empty `first`) when the
 // reference is longer than REF_MINIMIZERS_MAX_BASES, whose minimizers would
