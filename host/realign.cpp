@@ -513,15 +513,14 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
     out.first.push_back(0);
     for (int32_t i = 0; i < ref.count; ++i) {
         int64_t n = minimizers(ref.codes + ref.offsets[i], ref.lengths[i], k, w, seq);
-        out.all.hash.insert(out.all.hash.end(), seq.hash.begin(), seq.hash.begin() + n);
-        out.all.strand.insert(out.all.strand.end(), seq.strand.begin(), seq.strand.begin() + n);
-        for (int64_t m = 0; m < n; ++m) out.all.pos.push_back(ref.offsets[i] + seq.pos[size_t(m)]);
-        out.first.push_back(out.all.hash.size());
+        for (size_t m = 0; m < size_t(n); ++m)
+            out.all.push_back(RefMinimizer{seq.hash[m], uint32_t(ref.offsets[i] + seq.pos[m]), seq.strand[m]});
+        out.first.push_back(out.all.size());
     }
     size_t blocks = size_t(total >> REF_BLOCK_BITS) + 1, m = 0;
     out.block_first.resize(blocks);
     for (size_t b = 0; b < blocks; ++b) {
-        while (m < out.all.pos.size() && out.all.pos[m] < int64_t(b << REF_BLOCK_BITS)) ++m;
+        while (m < out.all.size() && int64_t(out.all[m].pos) < int64_t(b << REF_BLOCK_BITS)) ++m;
         out.block_first[b] = m;
     }
 }
@@ -546,14 +545,14 @@ int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_
     out.strand.resize(size_t(n));
     int64_t count = 0;
     append_minimizers_between(ref.codes + rs, edge_len, k, w, 0, inner_lo, 0, edge, out, count);
-    const std::vector<int64_t> &pos = mins->all.pos;
+    const std::vector<RefMinimizer> &all = mins->all;
     size_t m = std::max(mins->first[size_t(ref_id)],
                         mins->block_first[size_t((rs + inner_lo) >> REF_BLOCK_BITS)]);
-    while (m < pos.size() && pos[m] < rs + inner_lo) ++m;
-    for (; m < pos.size() && pos[m] < rs + inner_hi; ++m) {
-        out.hash[size_t(count)] = mins->all.hash[m];
-        out.pos[size_t(count)] = pos[m] - rs;
-        out.strand[size_t(count)] = mins->all.strand[m];
+    while (m < all.size() && int64_t(all[m].pos) < rs + inner_lo) ++m;
+    for (; m < all.size() && int64_t(all[m].pos) < rs + inner_hi; ++m) {
+        out.hash[size_t(count)] = all[m].hash;
+        out.pos[size_t(count)] = int64_t(all[m].pos) - rs;
+        out.strand[size_t(count)] = all[m].strand;
         ++count;
     }
     const int64_t right = n - 2 * int64_t(w) + 1; // first k-mer position of the last w windows

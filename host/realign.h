@@ -84,9 +84,17 @@ struct MinimizerArrays {
     std::vector<uint8_t> strand;
 };
 
+// One minimizer of the reference list: one record, so that a region's
+// first entry costs one cache miss rather than one per array.
+struct RefMinimizer {
+    uint64_t hash;
+    uint32_t pos; // concatenated coordinates (the list's reference is short enough)
+    uint8_t strand;
+};
+
 struct RefMinimizers {
     int32_t k = 0, w = 0;
-    MinimizerArrays all;
+    std::vector<RefMinimizer> all;
     std::vector<size_t> first; // sequence i's entries are [first[i], first[i + 1])
     // The first entry at or after position b x 2^REF_BLOCK_BITS, for every b
     // (a few entries per block): a region's first entry is then near; a binary
@@ -101,6 +109,7 @@ constexpr int REF_BLOCK_BITS = 7;
 // regions are then computed from scratch. Throws
 // std::bad_alloc.
 constexpr int64_t REF_MINIMIZERS_MAX_BASES = int64_t(64) << 20;
+static_assert(REF_MINIMIZERS_MAX_BASES <= int64_t(UINT32_MAX));
 void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimizers &out);
 
 // Minimizers of the reference region [rs, re) of sequence ref_id, exactly
