@@ -499,6 +499,10 @@ void classify(std::vector<Alignment> &alns, const RealignOptions &opt) {
 
 } // namespace
 
+// Reference bases hashed per bio_minimizers call (its output must have room
+// for one minimizer per position).
+constexpr int64_t REF_CHUNK = int64_t(1) << 16;
+
 void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimizers &out) {
     out = RefMinimizers{};
     out.k = k;
@@ -509,12 +513,27 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
         total = ref.offsets[i] + ref.lengths[i];
     }
     if (total > REF_MINIMIZERS_MAX_BASES) return;
-    MinimizerArrays seq;
+    MinimizerArrays chunk;
+    // Random sequence has about 2 / (w + 1) minimizers per base; a little
+    // more room spares the list a reallocation, which would double it.
+    out.all.reserve(size_t(double(total) * 2.2 / double(w + 1)) + 1024);
     out.first.push_back(0);
     for (int32_t i = 0; i < ref.count; ++i) {
-        int64_t n = minimizers(ref.codes + ref.offsets[i], ref.lengths[i], k, w, seq);
-        for (size_t m = 0; m < size_t(n); ++m)
-            out.all.push_back(RefMinimizer{seq.hash[m], uint32_t(ref.offsets[i] + seq.pos[m]), seq.strand[m]});
+        for (int64_t a = 0; a < ref.lengths[i]; a += REF_CHUNK) {
+            // The sequence's minimizers at k-mer positions [a, b) are those of
+            // its windows holding them, which all lie within w - 1 positions:
+            // hashing that much more on both sides gives them exactly, while
+            // bio_minimizers' output holds one chunk, not the whole sequence.
+            int64_t b = std::min(a + REF_CHUNK, ref.lengths[i]);
+            int64_t from = std::max<int64_t>(0, a - (w - 1));
+            int64_t to = std::min(ref.lengths[i], b + (w - 1) + (k - 1));
+            int64_t n = minimizers(ref.codes + ref.offsets[i] + from, to - from, k, w, chunk);
+            for (size_t m = 0; m < size_t(n); ++m) {
+                int64_t p = from + chunk.pos[m];
+                if (p >= a && p < b)
+                    out.all.push_back(RefMinimizer{chunk.hash[m], uint32_t(ref.offsets[i] + p), chunk.strand[m]});
+            }
+        }
         out.first.push_back(out.all.size());
     }
     size_t blocks = size_t(total >> REF_BLOCK_BITS) + 1, m = 0;

@@ -284,7 +284,7 @@ namespace {
 // (equal hashes in one window), where window edges are hardest.
 map_test::Reference edgy_reference(std::mt19937_64 &rng) {
     std::vector<Codes> seqs;
-    for (size_t len : {3000u, 50u, 7000u}) {
+    for (size_t len : {3000u, 50u, 140000u}) { // the last one over two chunks
         Codes s = map_test::random_codes(rng, len);
         for (int run = 0; run < 6 && len > 200; ++run) {
             size_t at = rng() % (len - 100), n = 1 + rng() % 40;
@@ -312,7 +312,8 @@ TEST(RegionMinimizers, EqualTheRegionOnItsOwn) {
         for (int trial = 0; trial < 300; ++trial) {
             int32_t id = int32_t(rng() % ref.offsets.size());
             int64_t cstart = ref.offsets[size_t(id)], len = ref.lengths[size_t(id)];
-            int64_t rs = cstart + int64_t(rng() % uint64_t(len)), re = rs + int64_t(rng() % uint64_t(cstart + len - rs + 1));
+            int64_t rs = cstart + int64_t(rng() % uint64_t(len));
+            int64_t re = rs + int64_t(rng() % uint64_t(std::min<int64_t>(cstart + len - rs, 20000) + 1));
             SCOPED_TRACE("k " + std::to_string(k) + " w " + std::to_string(w) + " region " +
                          std::to_string(rs) + ".." + std::to_string(re));
             std::vector<uint64_t> hash(size_t(re - rs) + 1);
