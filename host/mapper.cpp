@@ -133,6 +133,9 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
     std::vector<std::string> pafs(paf_beside() ? size_t(n_chunks) : 0);
     std::vector<MapCounts> counts(static_cast<size_t>(n_chunks));
     RefSeqs ref{refs_.codes.data(), refs_.offsets.data(), refs_.lengths.data(), refs_.size()};
+    if (!ref_mins_ready_) compute_ref_minimizers(ref, s_.k, s_.w, ref_mins_);
+    ref_mins_ready_ = true;
+    ref.mins = &ref_mins_;
     RealignOptions opt;
     opt.k = s_.k;
     opt.w = s_.w;

@@ -113,6 +113,8 @@ private:
     RawBuffer<bio_map_hit_t> hits_;
     RawBuffer<int32_t> n_hits_;
     std::vector<std::pair<int32_t, Remapped>> remapped_;
+    RefMinimizers ref_mins_; // for the re-alignment, computed at its first batch
+    bool ref_mins_ready_ = false;
     MapCounts counts_;
     std::string paf_;
 };

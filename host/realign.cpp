@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <new>
+#include <utility>
 #include <cstdio>
 
 namespace bioeng {
@@ -81,8 +82,8 @@ uint64_t table_slot(uint64_t hash) { return (hash * 0x9E3779B97F4A7C15ULL) >> 20
 
 bool is_match(uint8_t ref_code, uint8_t read_code) { return ref_code < 4 && ref_code == read_code; }
 
-// The read in one orientation, with its minimizers sorted by hash (then
-// position) and a table to find a hash's entries.
+// The read in one orientation, with its minimizers grouped by hash (each
+// group in position order) and a table to find a hash's group.
 struct ReadStrand {
     bool ready = false;
     std::vector<uint8_t> oread;
@@ -92,6 +93,45 @@ struct ReadStrand {
     std::vector<uint32_t> table;
     uint64_t mask = 0;
 };
+
+// Working arrays of group_by_hash.
+struct GroupScratch {
+    std::vector<uint64_t> hash;  // of each group
+    std::vector<uint32_t> start; // of each group in `mins`, while placing
+    std::vector<uint32_t> group; // of each minimizer
+};
+
+// Fills st.mins and st.table from the read's n minimizers (position
+// order): one pass gives each distinct hash a group, a counting sort
+// places the minimizers group by group, keeping their position order. No
+// comparison sort is needed: the anchors only ever take a hash's entries
+// together, by position.
+void group_by_hash(const MinimizerArrays &r, size_t n, ReadStrand &st, GroupScratch &g) {
+    size_t cap = 16;
+    while (cap < 2 * n) cap *= 2;
+    st.table.assign(cap, 0);
+    st.mask = cap - 1;
+    g.hash.clear();
+    g.start.clear();
+    g.group.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        uint64_t slot = table_slot(r.hash[i]) & st.mask;
+        while (st.table[slot] && g.hash[st.table[slot] - 1] != r.hash[i]) slot = (slot + 1) & st.mask;
+        if (!st.table[slot]) {
+            g.hash.push_back(r.hash[i]);
+            g.start.push_back(0);
+            st.table[slot] = uint32_t(g.hash.size());
+        }
+        g.group[i] = st.table[slot] - 1;
+        ++g.start[g.group[i]];
+    }
+    uint32_t at = 0;
+    for (uint32_t &x : g.start) at += std::exchange(x, at);
+    for (uint32_t &slot : st.table)
+        if (slot) slot = g.start[slot - 1] + 1;
+    st.mins.resize(n);
+    for (size_t i = 0; i < n; ++i) st.mins[g.start[g.group[i]]++] = Minimizer{r.hash[i], r.pos[i], r.strand[i]};
+}
 
 // The entries of `st.mins` with hash hv: [*first, *last).
 void find_hash(const ReadStrand &st, uint64_t hv, size_t &first, size_t &last) {
@@ -110,9 +150,8 @@ void find_hash(const ReadStrand &st, uint64_t hv, size_t &first, size_t &last) {
 struct Realigner::Scratch {
     ReadStrand strands[2];
     std::vector<std::vector<Anchor>> paths; // chain of each hit
-    std::vector<uint64_t> hash;
-    std::vector<int64_t> pos;
-    std::vector<uint8_t> strand;
+    MinimizerArrays read_mins, region, edge;
+    GroupScratch groups;
     std::vector<Anchor> anchors;
     std::vector<int64_t> ax, ay, chain_start;
     std::vector<double> f;
@@ -143,17 +182,30 @@ void oriented_read(const uint8_t *read, int32_t qlen, int32_t strand, std::vecto
 
 namespace {
 
-// Minimizers of seq[0, len) into the three arrays; returns the count.
-int64_t minimizers(const uint8_t *seq, int64_t len, int32_t k, int32_t w, std::vector<uint64_t> &hash,
-                   std::vector<int64_t> &pos, std::vector<uint8_t> &strand) {
+// Minimizers of seq[0, len) into `out`; returns the count.
+int64_t minimizers(const uint8_t *seq, int64_t len, int32_t k, int32_t w, MinimizerArrays &out) {
     if (len < k) return 0;
     size_t cap = size_t(len - k + 1);
-    hash.resize(cap);
-    pos.resize(cap);
-    strand.resize(cap);
-    int64_t n = bio_minimizers(seq, len, k, w, hash.data(), pos.data(), strand.data());
+    out.hash.resize(cap);
+    out.pos.resize(cap);
+    out.strand.resize(cap);
+    int64_t n = bio_minimizers(seq, len, k, w, out.hash.data(), out.pos.data(), out.strand.data());
     if (n < 0) throw std::bad_alloc();
     return n;
+}
+
+// Appends the minimizers of seq[0, len) whose position lies in [lo, hi),
+// shifted by `shift`, to `out` from entry `count` on.
+void append_minimizers_between(const uint8_t *seq, int64_t len, int32_t k, int32_t w, int64_t lo, int64_t hi,
+                               int64_t shift, MinimizerArrays &scratch, MinimizerArrays &out, int64_t &count) {
+    int64_t n = minimizers(seq, len, k, w, scratch);
+    for (size_t i = 0; i < size_t(n); ++i) {
+        if (scratch.pos[i] < lo || scratch.pos[i] >= hi) continue;
+        out.hash[size_t(count)] = scratch.hash[i];
+        out.pos[size_t(count)] = scratch.pos[i] + shift;
+        out.strand[size_t(count)] = scratch.strand[i];
+        ++count;
+    }
 }
 
 struct Scores {
@@ -447,30 +499,96 @@ void classify(std::vector<Alignment> &alns, const RealignOptions &opt) {
 
 } // namespace
 
-// The read, in one orientation, with its minimizers sorted by hash (then
-// position), computed once per read and strand.
+// Reference bases hashed per bio_minimizers call (its output must have room
+// for one minimizer per position).
+constexpr int64_t REF_CHUNK = int64_t(1) << 16;
+
+void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimizers &out) {
+    out = RefMinimizers{};
+    out.k = k;
+    out.w = w;
+    int64_t total = 0;
+    for (int32_t i = 0; i < ref.count; ++i) {
+        if (ref.offsets[i] < total) return; // positions would not be in order
+        total = ref.offsets[i] + ref.lengths[i];
+    }
+    if (total > REF_MINIMIZERS_MAX_BASES) return;
+    MinimizerArrays chunk;
+    // Random sequence has about 2 / (w + 1) minimizers per base; a little
+    // more room spares the list a reallocation, which would double it.
+    out.all.reserve(size_t(double(total) * 2.2 / double(w + 1)) + 1024);
+    out.first.push_back(0);
+    for (int32_t i = 0; i < ref.count; ++i) {
+        for (int64_t a = 0; a < ref.lengths[i]; a += REF_CHUNK) {
+            // The sequence's minimizers at k-mer positions [a, b) are those of
+            // its windows holding them, which all lie within w - 1 positions:
+            // hashing that much more on both sides gives them exactly, while
+            // bio_minimizers' output holds one chunk, not the whole sequence.
+            int64_t b = std::min(a + REF_CHUNK, ref.lengths[i]);
+            int64_t from = std::max<int64_t>(0, a - (w - 1));
+            int64_t to = std::min(ref.lengths[i], b + (w - 1) + (k - 1));
+            int64_t n = minimizers(ref.codes + ref.offsets[i] + from, to - from, k, w, chunk);
+            for (size_t m = 0; m < size_t(n); ++m) {
+                int64_t p = from + chunk.pos[m];
+                if (p >= a && p < b)
+                    out.all.push_back(RefMinimizer{chunk.hash[m], uint32_t(ref.offsets[i] + p), chunk.strand[m]});
+            }
+        }
+        out.first.push_back(out.all.size());
+    }
+    size_t blocks = size_t(total >> REF_BLOCK_BITS) + 1, m = 0;
+    out.block_first.resize(blocks);
+    for (size_t b = 0; b < blocks; ++b) {
+        while (m < out.all.size() && int64_t(out.all[m].pos) < int64_t(b << REF_BLOCK_BITS)) ++m;
+        out.block_first[b] = m;
+    }
+}
+
+// A window's minimizer (its leftmost smallest hash) depends on the window
+// only, and a sequence's list holds each distinct one of its windows'
+// minimizers in position order. So the region's list holds a position that
+// only windows inside the region contain, [w - 1, n - w] with n k-mer
+// positions, exactly when the whole sequence's list does; the positions
+// before and after come from the region's first and last w windows,
+// computed on their own.
+int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_t re, int32_t k, int32_t w,
+                          MinimizerArrays &out, MinimizerArrays &edge) {
+    const RefMinimizers *mins = ref.mins;
+    const int64_t n = re - rs - k + 1; // k-mer positions
+    if (!mins || mins->first.empty() || mins->k != k || mins->w != w || n < 2 * int64_t(w))
+        return minimizers(ref.codes + rs, re - rs, k, w, out);
+    // The last window starts at n - w; w windows span 2w - 1 k-mer positions.
+    const int64_t inner_lo = w - 1, inner_hi = n - w + 1, edge_len = 2 * int64_t(w) + k - 2;
+    out.hash.resize(size_t(n));
+    out.pos.resize(size_t(n));
+    out.strand.resize(size_t(n));
+    int64_t count = 0;
+    append_minimizers_between(ref.codes + rs, edge_len, k, w, 0, inner_lo, 0, edge, out, count);
+    const std::vector<RefMinimizer> &all = mins->all;
+    size_t m = std::max(mins->first[size_t(ref_id)],
+                        mins->block_first[size_t((rs + inner_lo) >> REF_BLOCK_BITS)]);
+    while (m < all.size() && int64_t(all[m].pos) < rs + inner_lo) ++m;
+    for (; m < all.size() && int64_t(all[m].pos) < rs + inner_hi; ++m) {
+        out.hash[size_t(count)] = all[m].hash;
+        out.pos[size_t(count)] = int64_t(all[m].pos) - rs;
+        out.strand[size_t(count)] = all[m].strand;
+        ++count;
+    }
+    const int64_t right = n - 2 * int64_t(w) + 1; // first k-mer position of the last w windows
+    append_minimizers_between(ref.codes + rs + right, edge_len, k, w, inner_hi - right, n - right, right, edge,
+                              out, count);
+    return count;
+}
+
+// The read, in one orientation, with its minimizers grouped by hash,
+// computed once per read and strand.
 void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand) {
     Scratch &s = *s_;
     ReadStrand &st = s.strands[strand];
     if (st.ready) return;
     oriented_read(read, qlen, strand, st.oread);
-    int64_t n = minimizers(st.oread.data(), qlen, opt_.k, opt_.w, s.hash, s.pos, s.strand);
-    st.mins.resize(size_t(n));
-    for (int64_t i = 0; i < n; ++i)
-        st.mins[size_t(i)] = Minimizer{s.hash[size_t(i)], s.pos[size_t(i)], s.strand[size_t(i)]};
-    std::sort(st.mins.begin(), st.mins.end(), [](const Minimizer &a, const Minimizer &b) {
-        return a.hash != b.hash ? a.hash < b.hash : a.pos < b.pos;
-    });
-    size_t cap = 16;
-    while (cap < 2 * st.mins.size()) cap *= 2;
-    st.table.assign(cap, 0);
-    st.mask = cap - 1;
-    for (size_t i = 0; i < st.mins.size(); ++i) {
-        if (i > 0 && st.mins[i].hash == st.mins[i - 1].hash) continue;
-        uint64_t slot = table_slot(st.mins[i].hash) & st.mask;
-        while (st.table[slot]) slot = (slot + 1) & st.mask;
-        st.table[slot] = uint32_t(i + 1);
-    }
+    int64_t n = minimizers(st.oread.data(), qlen, opt_.k, opt_.w, s.read_mins);
+    group_by_hash(s.read_mins, size_t(n), st, s.groups);
     st.ready = true;
 }
 
@@ -494,15 +612,15 @@ bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<An
     // Equal hashes taken on equal strands (the read is already in the hit's
     // orientation). Region minimizers come by position and each one's read
     // matches by position, so the anchors come out sorted by (x, y).
-    int64_t ng = minimizers(ref_.codes + rs, re - rs, k, opt_.w, s.hash, s.pos, s.strand);
+    int64_t ng = region_minimizers(ref_, hit.ref_id, rs, re, k, opt_.w, s.region, s.edge);
     s.anchors.clear();
-    for (int64_t i = 0; i < ng; ++i) {
+    for (size_t i = 0; i < size_t(ng); ++i) {
         size_t lo, hi;
-        find_hash(st, s.hash[size_t(i)], lo, hi);
+        find_hash(st, s.region.hash[i], lo, hi);
         if (hi - lo > READ_MAX_OCC) continue;
         for (size_t m = lo; m < hi; ++m)
-            if (st.mins[m].strand == s.strand[size_t(i)])
-                s.anchors.push_back(Anchor{rs + s.pos[size_t(i)], st.mins[m].pos});
+            if (st.mins[m].strand == s.region.strand[i])
+                s.anchors.push_back(Anchor{rs + s.region.pos[i], st.mins[m].pos});
     }
     if (s.anchors.size() < 2 || s.anchors.size() > size_t(INT32_MAX)) return false;
 

@@ -58,14 +58,66 @@
 
 namespace bioeng {
 
+struct RefMinimizers;
+
 // The reference as the index holds it: every sequence's codes back to back
-// (`codes`), with where each one starts and how long it is.
+// (`codes`), with where each one starts and how long it is; optionally its
+// minimizers, computed once (see RefMinimizers), which spares computing
+// them again for every hit's region.
 struct RefSeqs {
     const uint8_t *codes = nullptr;
     const int64_t *offsets = nullptr;
     const int64_t *lengths = nullptr;
     int32_t count = 0;
+    const RefMinimizers *mins = nullptr;
 };
+
+// The minimizers of every reference sequence (bio_minimizers over each one
+// whole), in position order, positions in concatenated coordinates. A
+// region's minimizers are those of its windows: away from its ends they are
+// exactly the whole sequence's, so only the first and last few windows are
+// computed again (region_minimizers in realign.cpp). Costs about 16 bytes
+// per minimizer, about 3 bytes per reference base at w = 10.
+struct MinimizerArrays {
+    std::vector<uint64_t> hash;
+    std::vector<int64_t> pos;
+    std::vector<uint8_t> strand;
+};
+
+// One minimizer of the reference list: one record, so that a region's
+// first entry costs one cache miss rather than one per array.
+struct RefMinimizer {
+    uint64_t hash;
+    uint32_t pos; // concatenated coordinates (the list's reference is short enough)
+    uint8_t strand;
+};
+
+struct RefMinimizers {
+    int32_t k = 0, w = 0;
+    std::vector<RefMinimizer> all;
+    std::vector<size_t> first; // sequence i's entries are [first[i], first[i + 1])
+    // The first entry at or after position b x 2^REF_BLOCK_BITS, for every b
+    // (a few entries per block): a region's first entry is then near; a binary
+    // search over the whole list would miss the cache at nearly every step.
+    std::vector<size_t> block_first;
+};
+constexpr int REF_BLOCK_BITS = 7;
+
+// The reference's minimizers, or nothing (an empty `first`) when the
+// reference is longer than REF_MINIMIZERS_MAX_BASES, whose minimizers would
+// take too much memory, or its sequences are not laid out in order;
+// regions are then computed from scratch. Throws
+// std::bad_alloc.
+constexpr int64_t REF_MINIMIZERS_MAX_BASES = int64_t(64) << 20;
+static_assert(REF_MINIMIZERS_MAX_BASES <= int64_t(UINT32_MAX));
+void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimizers &out);
+
+// Minimizers of the reference region [rs, re) of sequence ref_id, exactly
+// as bio_minimizers gives them for the region on its own (positions from
+// rs), into `out`, from ref.mins when it holds them for this k and w;
+// `edge` is scratch. Returns the count.
+int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_t re, int32_t k, int32_t w,
+                          MinimizerArrays &out, MinimizerArrays &edge);
 
 struct RealignOptions {
     int32_t k = 15;               // must be the index's k and w, so that the

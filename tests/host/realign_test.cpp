@@ -277,3 +277,57 @@ TEST_F(RealignTest, TagsAgreeWithRecomputationOnNoisyReads) {
 }
 
 } // namespace
+
+namespace {
+
+// A reference with runs of unknown bases and of a repeated short motif
+// (equal hashes in one window), where window edges are hardest.
+map_test::Reference edgy_reference(std::mt19937_64 &rng) {
+    std::vector<Codes> seqs;
+    for (size_t len : {3000u, 50u, 140000u}) { // the last one over two chunks
+        Codes s = map_test::random_codes(rng, len);
+        for (int run = 0; run < 6 && len > 200; ++run) {
+            size_t at = rng() % (len - 100), n = 1 + rng() % 40;
+            for (size_t i = 0; i < n; ++i) s[at + i] = run % 2 ? 4 : uint8_t(i % 3);
+        }
+        seqs.push_back(s);
+    }
+    return map_test::make_reference(seqs);
+}
+
+} // namespace
+
+// Region minimizers taken from the whole reference's list are exactly those
+// bio_minimizers gives for the region on its own.
+TEST(RegionMinimizers, EqualTheRegionOnItsOwn) {
+    std::mt19937_64 rng(1515);
+    map_test::Reference ref = edgy_reference(rng);
+    for (auto [k, w] : {std::pair{15, 10}, std::pair{21, 11}, std::pair{5, 3}, std::pair{17, 1}}) {
+        bioeng::RefSeqs seqs{ref.codes.data(), ref.offsets.data(), ref.lengths.data(),
+                             int32_t(ref.offsets.size())};
+        bioeng::RefMinimizers all;
+        bioeng::compute_ref_minimizers(seqs, k, w, all);
+        seqs.mins = &all;
+        bioeng::MinimizerArrays got, edge;
+        for (int trial = 0; trial < 300; ++trial) {
+            int32_t id = int32_t(rng() % ref.offsets.size());
+            int64_t cstart = ref.offsets[size_t(id)], len = ref.lengths[size_t(id)];
+            int64_t rs = cstart + int64_t(rng() % uint64_t(len));
+            int64_t re = rs + int64_t(rng() % uint64_t(std::min<int64_t>(cstart + len - rs, 20000) + 1));
+            SCOPED_TRACE("k " + std::to_string(k) + " w " + std::to_string(w) + " region " +
+                         std::to_string(rs) + ".." + std::to_string(re));
+            std::vector<uint64_t> hash(size_t(re - rs) + 1);
+            std::vector<int64_t> pos(hash.size());
+            std::vector<uint8_t> strand(hash.size());
+            int64_t want = bio_minimizers(ref.codes.data() + rs, re - rs, k, w, hash.data(), pos.data(),
+                                          strand.data());
+            ASSERT_GE(want, 0);
+            ASSERT_EQ(bioeng::region_minimizers(seqs, id, rs, re, k, w, got, edge), want);
+            for (size_t i = 0; i < size_t(want); ++i) {
+                ASSERT_EQ(got.pos[i], pos[i]);
+                ASSERT_EQ(got.hash[i], hash[i]);
+                ASSERT_EQ(got.strand[i], strand[i]);
+            }
+        }
+    }
+}
