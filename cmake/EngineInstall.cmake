@@ -32,8 +32,18 @@ install(FILES ${PROJECT_BINARY_DIR}/engineConfig.cmake
               ${PROJECT_BINARY_DIR}/engineConfigVersion.cmake
   DESTINATION ${ENGINE_CMAKE_DIR})
 
+# The path from one install directory to another (both relative to the
+# prefix), worked out on the names alone, so that installed files can find
+# each other wherever the tree is moved.
+function(engine_relative_install_path out from to)
+  cmake_path(RELATIVE_PATH to BASE_DIRECTORY "${from}" OUTPUT_VARIABLE rel)
+  cmake_path(NORMAL_PATH rel)
+  string(REGEX REPLACE "(.)/$" "\\1" rel "${rel}")
+  set(${out} "${rel}" PARENT_SCOPE)
+endfunction()
+
 # pkg-config: prefix relative to the .pc file's own directory.
-file(RELATIVE_PATH ENGINE_PC_TO_PREFIX "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
+engine_relative_install_path(ENGINE_PC_TO_PREFIX "${CMAKE_INSTALL_LIBDIR}/pkgconfig" ".")
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/engine.pc CONTENT [=[
 prefix=${pcfiledir}/@ENGINE_PC_TO_PREFIX@
 libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
@@ -71,8 +81,8 @@ if(Python3_Interpreter_FOUND)
     OUTPUT_VARIABLE engine_python_site OUTPUT_STRIP_TRAILING_WHITESPACE)
   set(ENGINE_PYTHON_INSTALL_DIR "${engine_python_site}" CACHE STRING
     "Directory, relative to the install prefix, that receives the Python package")
-  file(RELATIVE_PATH ENGINE_PYTHON_TO_LIBDIR "/root/${ENGINE_PYTHON_INSTALL_DIR}/bioengine"
-       "/root/${CMAKE_INSTALL_LIBDIR}")
+  engine_relative_install_path(ENGINE_PYTHON_TO_LIBDIR "${ENGINE_PYTHON_INSTALL_DIR}/bioengine"
+                               "${CMAKE_INSTALL_LIBDIR}")
   file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/python/_libdir.py CONTENT [=[
 """Where the installed libraries lie, relative to this package (written at install)."""
 LIBDIR = "@ENGINE_PYTHON_TO_LIBDIR@"
