@@ -164,9 +164,9 @@ struct Realigner::Scratch {
 };
 
 Realigner::Realigner(const RefSeqs &ref, const RealignOptions &opt)
-    : ref_(ref), opt_(opt), s_(new Scratch) {}
+    : ref_(ref), opt_(opt), s_(std::make_unique<Scratch>()) {}
 
-Realigner::~Realigner() { delete s_; }
+Realigner::~Realigner() = default; // Scratch is complete here
 
 void oriented_read(const uint8_t *read, int32_t qlen, int32_t strand, std::vector<uint8_t> &out) {
     out.resize(size_t(qlen));

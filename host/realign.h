@@ -53,6 +53,7 @@
 #include "engine.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -202,7 +203,7 @@ private:
 
     const RefSeqs &ref_;
     RealignOptions opt_;
-    Scratch *s_;
+    std::unique_ptr<Scratch> s_;
 };
 
 // The read as an alignment of strand `strand` sees it: a copy, or its
