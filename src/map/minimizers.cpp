@@ -99,7 +99,11 @@ constexpr std::int64_t HASH_BLOCK = 256;
 
 // Invertible integer hash cut to the k-mer's 2k bits; every step that can
 // carry above bit 2k is masked, so the right shifts only see k-mer bits.
-inline std::uint64_t hash_kmer(std::uint64_t x, std::uint64_t mask) {
+// The low 32 bits of a sum, product or left shift depend only on the low 32
+// bits of its operands, so for 2k <= 32 the hash computed in 32-bit words is
+// the same value, and a vector holds twice as many of them.
+template <class Word>
+inline Word hash_kmer(Word x, Word mask) {
     x = (~x + (x << 21)) & mask;
     x = x ^ (x >> 24);
     x = (x * 265) & mask;
@@ -111,9 +115,9 @@ inline std::uint64_t hash_kmer(std::uint64_t x, std::uint64_t mask) {
 }
 
 // Hashes of the next block of k-mer positions: `codes` are the codes that
-// end them, one per position.
-void hash_block(RollingKmer &kmer, const std::uint8_t *codes, std::int64_t len,
-                std::uint64_t *value, std::uint8_t *strand) {
+// end them, one per position. Any k: the k-mers roll one code at a time.
+void hash_block_rolling(RollingKmer &kmer, const std::uint8_t *codes, std::int64_t len,
+                        std::uint64_t *value, std::uint8_t *strand) {
     std::uint64_t fwd[HASH_BLOCK];
     std::uint64_t rc[HASH_BLOCK];
     std::uint8_t valid[HASH_BLOCK];
@@ -132,6 +136,87 @@ void hash_block(RollingKmer &kmer, const std::uint8_t *codes, std::int64_t len,
         value[j] = valid[j] ? h : MINIMIZER_INVALID;
         strand[j] = static_cast<std::uint8_t>(valid[j] & reverse);
     }
+}
+
+// Largest k whose k-mers fit in 32 bits.
+constexpr std::int32_t MAX_K_32 = 16;
+
+// Reverse complement of the 2-bit k-mer x (k <= 16).
+inline std::uint32_t reverse_complement32(std::uint32_t x, std::int32_t k) {
+    x = ~x;
+    x = __builtin_bswap32(x);
+    x = ((x >> 4) & 0x0F0F0F0Fu) | ((x & 0x0F0F0F0Fu) << 4);
+    x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
+    return x >> (32 - 2 * k);
+}
+
+// The same values as hash_block_rolling for k <= 16, built without a
+// dependency from one position to the next, so every loop vectorises: the
+// k-mer ending at each code is assembled from power-of-two pieces (2-mers
+// from adjacent codes, 4-mers from adjacent 2-mers, ...), taken oldest piece
+// first along the binary digits of k; its reverse complement is the k-mer
+// itself complemented with its 2-bit groups reversed; it is valid when none
+// of its codes is above 3. Reads the k - 1 codes before `codes`, which the
+// callers always hold (they are the start of the first k-mer). The rolling
+// k-mer is left as it was: a scan takes one of the two forms throughout.
+void hash_block_short_k(std::int32_t k, const std::uint8_t *codes, std::int64_t len,
+                        std::uint64_t *value, std::uint8_t *strand) {
+    constexpr std::int64_t HISTORY = MAX_K_32 - 1;  // codes kept before the block
+    constexpr std::int64_t SPAN = HISTORY + HASH_BLOCK;
+    // piece[b][i]: the 2^b codes ending at entry i (entry HISTORY is codes[0]),
+    // and bad[b][i] whether one of them is above 3; entries before 2^b - 1
+    // are left unset and never read.
+    std::uint32_t piece[5][SPAN];
+    std::uint8_t bad[5][SPAN];
+    const std::int64_t from = HISTORY - (k - 1);  // entry of the block's oldest code
+    for (std::int64_t i = from; i < HISTORY + len; ++i) {
+        const std::uint8_t c = codes[i - HISTORY];
+        piece[0][i] = c & 3u;
+        bad[0][i] = c > 3;
+    }
+    int levels = 1;
+    for (; (std::int32_t{1} << levels) <= k; ++levels) {
+        const std::int64_t half = std::int64_t{1} << (levels - 1);
+        const int shift = 2 * static_cast<int>(half);
+        for (std::int64_t i = from + 2 * half - 1; i < HISTORY + len; ++i) {
+            piece[levels][i] = (piece[levels - 1][i - half] << shift) | piece[levels - 1][i];
+            bad[levels][i] = bad[levels - 1][i - half] | bad[levels - 1][i];
+        }
+    }
+    std::uint32_t fwd[HASH_BLOCK];
+    std::uint8_t invalid[HASH_BLOCK];
+    std::fill(fwd, fwd + len, 0u);
+    std::fill(invalid, invalid + len, std::uint8_t{0});
+    std::int64_t after = k;  // codes of the k-mer after the pieces so far
+    for (int b = levels - 1; b >= 0; --b) {
+        const std::int64_t size = std::int64_t{1} << b;
+        if ((k & size) == 0) continue;
+        after -= size;
+        const std::uint32_t *p = piece[b] + HISTORY - after;
+        const std::uint8_t *q = bad[b] + HISTORY - after;
+        const int shift = 2 * static_cast<int>(after);
+        for (std::int64_t j = 0; j < len; ++j) {
+            fwd[j] |= p[j] << shift;
+            invalid[j] |= q[j];
+        }
+    }
+    const auto mask = static_cast<std::uint32_t>(kmer_mask(k));
+    for (std::int64_t j = 0; j < len; ++j) {
+        const std::uint32_t hf = hash_kmer(fwd[j], mask);
+        const std::uint32_t hr = hash_kmer(reverse_complement32(fwd[j], k), mask);
+        const bool reverse = hr < hf;  // a palindrome keeps the forward strand
+        const std::uint64_t h = reverse ? hr : hf;
+        value[j] = invalid[j] ? MINIMIZER_INVALID : h;
+        strand[j] = static_cast<std::uint8_t>(!invalid[j] & reverse);
+    }
+}
+
+void hash_block(RollingKmer &kmer, const std::uint8_t *codes, std::int64_t len,
+                std::uint64_t *value, std::uint8_t *strand) {
+    if (kmer.k <= MAX_K_32)
+        hash_block_short_k(kmer.k, codes, len, value, strand);
+    else
+        hash_block_rolling(kmer, codes, len, value, strand);
 }
 
 // Hash and strand of the most recent k-mer positions: position p lives in
