@@ -92,9 +92,9 @@ void sort_minimizers_by_hash(std::uint64_t *hash, std::int64_t *pos, std::uint8_
 
 namespace {
 
-// Positions hashed per block: the rolling 2-bit values of a block are
-// collected first so that the hashing loop has no dependency between
-// positions and vectorises.
+// Positions hashed per block: the 2-bit k-mers of a block are collected
+// first so that the hashing loop has no dependency between positions and
+// vectorises.
 constexpr std::int64_t HASH_BLOCK = 256;
 
 // Invertible integer hash cut to the k-mer's 2k bits; every step that can
@@ -114,60 +114,39 @@ inline Word hash_kmer(Word x, Word mask) {
     return x;
 }
 
-// Hashes of the next block of k-mer positions: `codes` are the codes that
-// end them, one per position. Any k: the k-mers roll one code at a time.
-void hash_block_rolling(RollingKmer &kmer, const std::uint8_t *codes, std::int64_t len,
-                        std::uint64_t *value, std::uint8_t *strand) {
-    std::uint64_t fwd[HASH_BLOCK];
-    std::uint64_t rc[HASH_BLOCK];
-    std::uint8_t valid[HASH_BLOCK];
-    for (std::int64_t j = 0; j < len; ++j) {
-        kmer.push(codes[j]);
-        fwd[j] = kmer.fwd;
-        rc[j] = kmer.rc;
-        valid[j] = kmer.valid();
-    }
-    const std::uint64_t mask = kmer.mask;
-    for (std::int64_t j = 0; j < len; ++j) {
-        const std::uint64_t hf = hash_kmer(fwd[j], mask);
-        const std::uint64_t hr = hash_kmer(rc[j], mask);
-        const bool reverse = hr < hf;  // a palindrome keeps the forward strand
-        const std::uint64_t h = reverse ? hr : hf;
-        value[j] = valid[j] ? h : MINIMIZER_INVALID;
-        strand[j] = static_cast<std::uint8_t>(valid[j] & reverse);
-    }
-}
-
 // Largest k whose k-mers fit in 32 bits.
 constexpr std::int32_t MAX_K_32 = 16;
 
-// Reverse complement of the 2-bit k-mer x (k <= 16).
+// Reverse complement of the 2-bit k-mer x (k <= 16): its 2-bit groups
+// complemented and reversed; the groups above the k-mer's 2k bits end up
+// in the low bits and are shifted out.
 inline std::uint32_t reverse_complement32(std::uint32_t x, std::int32_t k) {
-    x = ~x;
-    x = __builtin_bswap32(x);
+    x = __builtin_bswap32(~x);
     x = ((x >> 4) & 0x0F0F0F0Fu) | ((x & 0x0F0F0F0Fu) << 4);
     x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
     return x >> (32 - 2 * k);
 }
 
-// The same values as hash_block_rolling for k <= 16, built without a
-// dependency from one position to the next, so every loop vectorises: the
-// k-mer ending at each code is assembled from power-of-two pieces (2-mers
-// from adjacent codes, 4-mers from adjacent 2-mers, ...), taken oldest piece
-// first along the binary digits of k; its reverse complement is the k-mer
-// itself complemented with its 2-bit groups reversed; it is valid when none
-// of its codes is above 3. Reads the k - 1 codes before `codes`, which the
-// callers always hold (they are the start of the first k-mer). The rolling
-// k-mer is left as it was: a scan takes one of the two forms throughout.
+// Hashes of the next block of k-mer positions for k <= 16: `codes` are the
+// codes that end them, one per position; the k - 1 codes before `codes` are
+// read too (the callers always hold them: they start the block's first
+// k-mer). The hash in 32-bit words is the 64-bit one (see hash_kmer).
+//
+// No position depends on the one before, so every loop vectorises. The
+// k-mer ending at a code is assembled from power-of-two pieces (2-mers from
+// adjacent codes, 4-mers from adjacent 2-mers, ...), the oldest piece first
+// along the binary digits of k; it is valid when none of its codes is
+// above 3.
 void hash_block_short_k(std::int32_t k, const std::uint8_t *codes, std::int64_t len,
                         std::uint64_t *value, std::uint8_t *strand) {
-    constexpr std::int64_t HISTORY = MAX_K_32 - 1;  // codes kept before the block
+    constexpr int LEVELS = 5;  // pieces of 1 to 16 codes
+    constexpr std::int64_t HISTORY = MAX_K_32 - 1;
     constexpr std::int64_t SPAN = HISTORY + HASH_BLOCK;
-    // piece[b][i]: the 2^b codes ending at entry i (entry HISTORY is codes[0]),
-    // and bad[b][i] whether one of them is above 3; entries before 2^b - 1
-    // are left unset and never read.
-    std::uint32_t piece[5][SPAN];
-    std::uint8_t bad[5][SPAN];
+    // piece[b][i]: the 2^b codes ending at entry i (entry HISTORY is
+    // codes[0]), bad[b][i]: whether one of them is above 3. Entries before a
+    // piece's first full one are never read.
+    std::uint32_t piece[LEVELS][SPAN];
+    std::uint8_t bad[LEVELS][SPAN];
     const std::int64_t from = HISTORY - (k - 1);  // entry of the block's oldest code
     for (std::int64_t i = from; i < HISTORY + len; ++i) {
         const std::uint8_t c = codes[i - HISTORY];
@@ -211,12 +190,52 @@ void hash_block_short_k(std::int32_t k, const std::uint8_t *codes, std::int64_t 
     }
 }
 
-void hash_block(RollingKmer &kmer, const std::uint8_t *codes, std::int64_t len,
-                std::uint64_t *value, std::uint8_t *strand) {
-    if (kmer.k <= MAX_K_32)
-        hash_block_short_k(kmer.k, codes, len, value, strand);
+// The same values for any k, rolling the k-mers one code at a time from the
+// k - 1 codes before the block (in 64-bit words the pieces above cost more
+// than they save). An unknown code enters as its low two bits
+// and only marks the k-mers holding it invalid, so that the two rolling
+// values, one operation or two per code, are all that carries from one
+// position to the next.
+void hash_block_rolling(std::int32_t k, const std::uint8_t *codes, std::int64_t len,
+                        std::uint64_t *value, std::uint8_t *strand) {
+    const std::uint64_t mask = kmer_mask(k);
+    const unsigned top = static_cast<unsigned>(2 * k - 2);
+    std::uint64_t fwd[HASH_BLOCK];
+    std::uint64_t rc[HASH_BLOCK];
+    std::uint8_t valid[HASH_BLOCK];
+    std::uint64_t f = 0, r = 0;
+    std::int64_t last_bad = -k;  // position of the last unknown code
+    for (std::int64_t j = -(k - 1); j < 0; ++j) {
+        const std::uint8_t c = codes[j];
+        f = (f << 2) | (c & 3u);
+        r = (r >> 2) | (static_cast<std::uint64_t>(3u - (c & 3u)) << top);
+        if (c > 3) last_bad = j;
+    }
+    for (std::int64_t j = 0; j < len; ++j) {
+        const std::uint8_t c = codes[j];
+        f = (f << 2) | (c & 3u);
+        r = (r >> 2) | (static_cast<std::uint64_t>(3u - (c & 3u)) << top);
+        last_bad = c > 3 ? j : last_bad;
+        fwd[j] = f & mask;
+        rc[j] = r;
+        valid[j] = j - last_bad >= k;
+    }
+    for (std::int64_t j = 0; j < len; ++j) {
+        const std::uint64_t hf = hash_kmer(fwd[j], mask);
+        const std::uint64_t hr = hash_kmer(rc[j], mask);
+        const bool reverse = hr < hf;  // a palindrome keeps the forward strand
+        const std::uint64_t h = reverse ? hr : hf;
+        value[j] = valid[j] ? h : MINIMIZER_INVALID;
+        strand[j] = static_cast<std::uint8_t>(valid[j] & reverse);
+    }
+}
+
+void hash_block(std::int32_t k, const std::uint8_t *codes, std::int64_t len, std::uint64_t *value,
+                std::uint8_t *strand) {
+    if (k <= MAX_K_32)
+        hash_block_short_k(k, codes, len, value, strand);
     else
-        hash_block_rolling(kmer, codes, len, value, strand);
+        hash_block_rolling(k, codes, len, value, strand);
 }
 
 // Hash and strand of the most recent k-mer positions: position p lives in
@@ -349,14 +368,12 @@ template <class Out>
 void scan(const std::uint8_t *seq, std::int32_t k, std::int64_t w, std::int64_t from,
           std::int64_t to, const PositionRing &ring, Out &out) {
     const std::int64_t first = from - w > 0 ? (from - w) / HASH_BLOCK * HASH_BLOCK : 0;
-    RollingKmer kmer(k);
-    for (std::int32_t i = 0; i < k - 1; ++i) kmer.push(seq[first + i]);
     WindowMinimum window(ring, w);
     std::int64_t last = -1;
     for (std::int64_t start = first; start < to; start += HASH_BLOCK) {
         const std::int64_t end = to - start < HASH_BLOCK ? to : start + HASH_BLOCK;
         const std::int64_t slot = start & ring.mask;
-        hash_block(kmer, seq + start + k - 1, end - start, ring.value + slot, ring.strand + slot);
+        hash_block(k, seq + start + k - 1, end - start, ring.value + slot, ring.strand + slot);
         for (std::int64_t p = start > from - 1 ? start : from - 1; p < end; ++p) {
             if (p < from) {  // the window before the range, or part of the first one
                 if (p >= 0) window.start_at(p);
@@ -430,11 +447,9 @@ ENGINE_EXPORT int64_t bio_minimizers(const uint8_t *seq, int64_t seq_len, int32_
     RingBuffers buffers;
     PositionRing ring{};
     if (!buffers.reserve(w, n, ring)) return -1;
-    RollingKmer kmer(k);
-    for (std::int32_t i = 0; i < k - 1; ++i) kmer.push(seq[i]);
     for (std::int64_t start = 0; start < n; start += HASH_BLOCK) {
         const std::int64_t end = n - start < HASH_BLOCK ? n : start + HASH_BLOCK;
-        hash_block(kmer, seq + start + k - 1, end - start, ring.value + start, ring.strand + start);
+        hash_block(k, seq + start + k - 1, end - start, ring.value + start, ring.strand + start);
     }
     select_single(ring, n, out);
     return out.count;

@@ -16,30 +16,6 @@ constexpr std::uint64_t kmer_mask(std::int32_t k) {
     return k >= MAX_K ? ~std::uint64_t{0} : (std::uint64_t{1} << (2 * k)) - 1;
 }
 
-// Forward and reverse-complement 2-bit values of the k-mer ending at the
-// last code read, and how many valid codes end there (capped at k: only
-// reaching k matters, and the cap keeps the count from ever overflowing).
-struct RollingKmer {
-    std::uint64_t mask;
-    unsigned top_shift;  // where the complement of a new base enters
-    std::int32_t k;
-    std::uint64_t fwd = 0;
-    std::uint64_t rc = 0;
-    std::int32_t run = 0;
-
-    explicit RollingKmer(std::int32_t k_)
-        : mask(kmer_mask(k_)), top_shift(static_cast<unsigned>(2 * k_ - 2)), k(k_) {}
-
-    void push(std::uint8_t c) {
-        const bool base = c < 4;
-        const std::uint64_t complement = static_cast<std::uint64_t>(3u - c) & 3u;
-        fwd = base ? ((fwd << 2) | c) & mask : 0;
-        rc = base ? (rc >> 2) | (complement << top_shift) : 0;
-        run = base ? run + (run < k) : 0;
-    }
-    bool valid() const { return run >= k; }
-};
-
 // One sampled k-mer: the hash opens the record because _cmp_min looks only
 // at it.
 struct min_rec_t {

@@ -165,16 +165,6 @@ TEST(Minimizers, KOutsideOneToThirtyTwoOrWBelowOneFails) {
               len - 31);
 }
 
-TEST(Minimizers, ValidBaseCountStopsAtK) {
-    engine::RollingKmer kmer(5);
-    for (int i = 0; i < 100000; ++i) kmer.push(static_cast<std::uint8_t>(i & 3));
-    EXPECT_EQ(kmer.run, 5);
-    EXPECT_TRUE(kmer.valid());
-    kmer.push(31);
-    EXPECT_EQ(kmer.run, 0);
-    EXPECT_FALSE(kmer.valid());
-}
-
 // Random sequences of several textures: uniform, runs of unknown codes,
 // homopolymers, two-letter low complexity and copies of earlier stretches
 // (equal hashes at different positions).
