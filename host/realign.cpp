@@ -35,8 +35,18 @@ constexpr int64_t PIECE_SPAN = 500;
 // an indel; the piece between those two anchors is aligned on its own, so
 // that its wide band does not widen the neighbouring pieces.
 constexpr int64_t DIAGONAL_JUMP = 32;
-// Band of a piece: its length difference plus this.
-constexpr int32_t PIECE_BAND_SLACK = 32;
+// Band of a piece: its length difference plus at least this much.
+constexpr int32_t PIECE_BAND_SLACK = 31;
+// The vector kernel computes an anti-diagonal of the band (about band + 1
+// cells) in blocks of this many cells; a band just short of a multiple of
+// it fills its last block, so the band is widened to the next such size,
+// which costs no extra block.
+constexpr int32_t KERNEL_BLOCK_CELLS = 16;
+
+int32_t piece_band(int32_t length_difference) {
+    int32_t least = length_difference + PIECE_BAND_SLACK;
+    return (least / KERNEL_BLOCK_CELLS + 1) * KERNEL_BLOCK_CELLS - 1;
+}
 // Read bases beyond the first or last anchor that an end may cover.
 constexpr int32_t END_MAX = 2000;
 
@@ -263,7 +273,7 @@ void align_global(const uint8_t *ref, int32_t rl, const uint8_t *qry, int32_t ql
     const uint8_t *a = ref_first ? ref : qry;
     const uint8_t *b = ref_first ? qry : ref;
     int32_t la = ref_first ? rl : ql, lb = ref_first ? ql : rl;
-    int32_t band = std::abs(rl - ql) + PIECE_BAND_SLACK;
+    int32_t band = piece_band(std::abs(rl - ql));
     size_t cap = size_t(la) + size_t(lb) + 1;
     if (out_a.size() < cap) {
         out_a.resize(cap);
