@@ -361,6 +361,7 @@ int64_t read_len(const Run &x) { return x.op == 'D' ? 0 : x.len; }
 
 void join_split_gaps(std::vector<char> &ops, const uint8_t *ref, const uint8_t *qry, std::vector<Run> &in,
                      std::vector<Run> &out) {
+    if (std::count_if(ops.begin(), ops.end(), [](char op) { return op != 'M'; }) < 2) return;
     in.clear();
     for (char op : ops) push_run(in, Run{op, 1});
     out.clear();
@@ -603,10 +604,18 @@ void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand
 }
 
 
+bool chains_whole(const std::vector<Anchor> &anchors, int64_t max_dist) {
+    for (size_t i = 1; i < anchors.size(); ++i) {
+        const Anchor &a = anchors[i - 1], &b = anchors[i];
+        if (b.x - b.y != a.x - a.y || b.x - a.x > max_dist) return false;
+    }
+    return true;
+}
+
 // Anchors of the read (in the hit's orientation) in a reference region
 // around the hit, and their best chain, into `path`. False when there is no
 // chain of two anchors or more.
-bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<Anchor> &path, double &score) {
+bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<Anchor> &path) {
     Scratch &s = *s_;
     const int32_t k = opt_.k;
     const ReadStrand &st = s.strands[hit.strand];
@@ -633,6 +642,15 @@ bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<An
                 s.anchors.push_back(Anchor{rs + s.region.pos[i], st.mins[m].pos});
     }
     if (s.anchors.size() < 2 || s.anchors.size() > size_t(INT32_MAX)) return false;
+    if (chains_whole(s.anchors, CHAIN_MAX_DIST)) {
+        // The one chain's every anchor starts there and scores more than
+        // the one before, so the best overlapping anchor is the last, if
+        // any anchor overlaps the window.
+        const Anchor &first = s.anchors.front(), &last = s.anchors.back();
+        if (first.x >= hit.ref_end || last.x + k <= hit.ref_start) return false;
+        path = s.anchors;
+        return true;
+    }
 
     size_t na = s.anchors.size();
     s.ax.resize(na);
@@ -656,7 +674,6 @@ bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<An
     path.clear();
     for (int64_t i = int64_t(best); i >= 0; i = s.prev[size_t(i)]) path.push_back(s.anchors[size_t(i)]);
     std::reverse(path.begin(), path.end());
-    score = s.f[best];
     return path.size() >= 2;
 }
 
@@ -730,8 +747,7 @@ void Realigner::align_read(const uint8_t *read, int32_t qlen, const bio_map_hit_
         const bio_map_hit_t &hit = hits[h];
         prepare_strand(read, qlen, hit.strand);
         std::vector<Anchor> &path = s.paths[size_t(h)];
-        double score = 0;
-        if (!chain_hit(hit, qlen, path, score)) continue;
+        if (!chain_hit(hit, qlen, path)) continue;
         Alignment a;
         a.ref_id = hit.ref_id;
         a.strand = hit.strand;
