@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "support/guarded_buffer.h"
 #include "seqio/codes.h"
 #include "seqio/pack5.h"
 
@@ -58,6 +59,23 @@ TEST(Pack5Fast, SameBytesAsTheReferencePackerAndNothingBeyond) {
         bio_pack5(codes.data(), static_cast<std::int32_t>(n), want.data());
         engine::pack5_fast(codes.data(), n, got.data());
         ASSERT_EQ(got, want) << "n = " << n;
+    }
+}
+
+// Unpacking reads exactly the packed bytes (the last one may be partly
+// used) and gives every code as bio_getitem5 does.
+TEST(Unpack5, EveryCodeFromExactlyThePackedBytes) {
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const std::int32_t n = trial < 100 ? trial : static_cast<std::int32_t>(rng() % 3000);
+        const auto codes = random_bytes(rng, static_cast<std::size_t>(n));
+        std::vector<std::uint8_t> packed(static_cast<std::size_t>(engine::packed_bytes(n)) + 1);
+        bio_pack5(codes.data(), n, packed.data());
+        engine_test::GuardedBuffer exact(packed.data(), packed.size() - 1);
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(n) + 8, 0xEE);
+        bio_unpack5(exact.data(), n, out.data());
+        for (std::int32_t i = 0; i < n; ++i) ASSERT_EQ(out[i], codes[i] & 31) << "n = " << n << " i = " << i;
+        for (std::size_t i = n; i < out.size(); ++i) ASSERT_EQ(out[i], 0xEE);
     }
 }
 
