@@ -31,21 +31,30 @@ uint8_t base_at(const uint8_t *bases, int64_t i) {
 } // namespace
 
 PackedReference::PackedReference(const uint8_t *codes, int64_t n) : size_(std::max<int64_t>(n, 0)) {
-    bases_.assign(size_t((size_ + BASES_PER_BYTE - 1) / BASES_PER_BYTE), 0);
+    const size_t whole = size_t(size_ / BASES_PER_BYTE), bytes = size_t((size_ + BASES_PER_BYTE - 1) / BASES_PER_BYTE);
+    bases_.resize(bytes);
     // Codes above 3 are packed as whatever their low bits are: extract
     // writes their runs over them.
-    for (int64_t i = 0; i < size_; ++i)
-        bases_[size_t(i / BASES_PER_BYTE)] |= uint8_t((codes[i] & BASE_MASK) << (2 * (i % BASES_PER_BYTE)));
+    for (size_t b = 0; b < whole; ++b) {
+        const uint8_t *c = codes + b * BASES_PER_BYTE;
+        bases_[b] = uint8_t((c[0] & BASE_MASK) | (c[1] & BASE_MASK) << 2 | (c[2] & BASE_MASK) << 4 |
+                            (c[3] & BASE_MASK) << 6);
+    }
+    if (whole < bytes) {
+        uint8_t last = 0;
+        for (int64_t i = int64_t(whole) * BASES_PER_BYTE; i < size_; ++i)
+            last |= uint8_t((codes[i] & BASE_MASK) << (2 * (i % BASES_PER_BYTE)));
+        bases_[whole] = last;
+    }
     add_runs(codes, size_);
 }
 
 void PackedReference::add_runs(const uint8_t *codes, int64_t n) {
     constexpr int64_t RUN_MAX = std::numeric_limits<uint32_t>::max();
+    auto other = [](uint8_t c) { return c > LARGEST_BASE; };
     for (int64_t i = 0; i < n;) {
-        if (codes[i] <= LARGEST_BASE) {
-            ++i;
-            continue;
-        }
+        i = std::find_if(codes + i, codes + n, other) - codes;
+        if (i == n) break;
         int64_t j = i + 1;
         while (j < n && codes[j] == codes[i] && j - i < RUN_MAX) ++j;
         runs_.push_back(Run{i, uint32_t(j - i), codes[i]});

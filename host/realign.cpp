@@ -561,15 +561,18 @@ int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_
                           MinimizerArrays &out, MinimizerArrays &edge, std::vector<uint8_t> &codes) {
     const RefMinimizers *mins = ref.mins;
     const int64_t n = re - rs - k + 1; // k-mer positions
-    ref.packed->extract(rs, re - rs, codes);
-    if (!mins || mins->first.empty() || mins->k != k || mins->w != w || n < 2 * int64_t(w))
+    if (!mins || mins->first.empty() || mins->k != k || mins->w != w || n < 2 * int64_t(w)) {
+        ref.packed->extract(rs, re - rs, codes);
         return minimizers(codes.data(), re - rs, k, w, out);
+    }
     // The last window starts at n - w; w windows span 2w - 1 k-mer positions.
     const int64_t inner_lo = w - 1, inner_hi = n - w + 1, edge_len = 2 * int64_t(w) + k - 2;
     out.hash.resize(size_t(n));
     out.pos.resize(size_t(n));
     out.strand.resize(size_t(n));
     int64_t count = 0;
+    // Only the edges are hashed again, so only their codes are extracted.
+    ref.packed->extract(rs, edge_len, codes);
     append_minimizers_between(codes.data(), edge_len, k, w, 0, inner_lo, 0, edge, out, count);
     const std::vector<RefMinimizer> &all = mins->all;
     size_t m = std::max(mins->first[size_t(ref_id)],
@@ -582,7 +585,8 @@ int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_
         ++count;
     }
     const int64_t right = n - 2 * int64_t(w) + 1; // first k-mer position of the last w windows
-    append_minimizers_between(codes.data() + right, edge_len, k, w, inner_hi - right, n - right, right, edge,
+    ref.packed->extract(rs + right, edge_len, codes);
+    append_minimizers_between(codes.data(), edge_len, k, w, inner_hi - right, n - right, right, edge,
                               out, count);
     return count;
 }

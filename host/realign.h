@@ -118,7 +118,7 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
 // Minimizers of the reference region [rs, re) of sequence ref_id, exactly
 // as bio_minimizers gives them for the region on its own (positions from
 // rs), into `out`, from ref.mins when it holds them for this k and w;
-// `edge` and `codes` (the region's codes) are scratch. Returns the count.
+// `edge` and `codes` (reference codes) are scratch. Returns the count.
 int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_t re, int32_t k, int32_t w,
                           MinimizerArrays &out, MinimizerArrays &edge, std::vector<uint8_t> &codes);
 
