@@ -334,7 +334,8 @@ void append_alignment_tags(std::string &out, const Alignment &a) {
 } // namespace
 
 void append_paf_alignment(std::string &out, const ReadView &read, const Alignment &a,
-                          const RefTable &refs, const uint8_t *oread, bool cs, std::vector<uint8_t> &ref_span) {
+                          const RefTable &refs, const uint8_t *oread, bool cs,
+                          std::vector<uint8_t> &ref_span) {
     PafColumns c{a.query_start, a.query_end, a.strand, a.ref_id, a.ref_start, a.ref_end,
                  a.matches, a.block_len, a.mapq};
     append_paf_columns(out, read, refs, c);

@@ -101,7 +101,8 @@ void append_sam_hit(std::string &out, const ReadView &read, const bio_map_hit_t 
 // PAF: 12 columns, then tp:A:P (primary and supplementary parts) or S
 // (secondary), NM, ms, AS, nn, cm, s1, s2, de, cg, and cs when asked for.
 void append_paf_alignment(std::string &out, const ReadView &read, const Alignment &a,
-                          const RefTable &refs, const uint8_t *oread, bool cs, std::vector<uint8_t> &ref_span);
+                          const RefTable &refs, const uint8_t *oread, bool cs,
+                          std::vector<uint8_t> &ref_span);
 // SAM: flag 16 for the reverse strand, 256 secondary, 2048 supplementary;
 // soft clips on every record (SEQ always whole); NM, ms, AS, nn, tp, cm, s1,
 // s2, de, SA on primary and supplementary parts that have others, MD when

@@ -31,7 +31,8 @@ uint8_t base_at(const uint8_t *bases, int64_t i) {
 } // namespace
 
 PackedReference::PackedReference(const uint8_t *codes, int64_t n) : size_(std::max<int64_t>(n, 0)) {
-    const size_t whole = size_t(size_ / BASES_PER_BYTE), bytes = size_t((size_ + BASES_PER_BYTE - 1) / BASES_PER_BYTE);
+    const size_t whole = size_t(size_ / BASES_PER_BYTE);
+    const size_t bytes = size_t((size_ + BASES_PER_BYTE - 1) / BASES_PER_BYTE);
     bases_.resize(bytes);
     // Codes above 3 are packed as whatever their low bits are: extract
     // writes their runs over them.

@@ -703,8 +703,8 @@ void Realigner::align_chain(const std::vector<Anchor> &path, int32_t qlen, Align
     // Middle pieces.
     for (size_t c = 0; c + 1 < s.cuts.size(); ++c) {
         const Anchor &p = s.cuts[c], &q = s.cuts[c + 1];
-        align_global(span + (p.x - span0), int32_t(q.x - p.x), oread + p.y, int32_t(q.y - p.y), MAP_SCORES, s.out_a,
-                     s.out_b, s.ops);
+        align_global(span + (p.x - span0), int32_t(q.x - p.x), oread + p.y, int32_t(q.y - p.y), MAP_SCORES,
+                     s.out_a, s.out_b, s.ops);
     }
 
     // Right end, from the last anchor onwards (reversed, far end first).
