@@ -298,8 +298,11 @@ void append_sam_unmapped(std::string &out, const ReadView &read) {
 
 namespace {
 
-const uint8_t *contig_codes(const RefTable &refs, int32_t ref_id) {
-    return refs.codes.data() + refs.offsets[size_t(ref_id)];
+// The reference codes alignment `a` covers, [ref_start, ref_end) of its
+// sequence, into `span`.
+const uint8_t *aligned_reference(const RefTable &refs, const Alignment &a, std::vector<uint8_t> &span) {
+    refs.packed.extract(refs.offsets[size_t(a.ref_id)] + a.ref_start, a.ref_end - a.ref_start, span);
+    return span.data();
 }
 
 char type_letter(const Alignment &a) { return a.kind == AlnKind::secondary ? 'S' : 'P'; }
@@ -331,7 +334,8 @@ void append_alignment_tags(std::string &out, const Alignment &a) {
 } // namespace
 
 void append_paf_alignment(std::string &out, const ReadView &read, const Alignment &a,
-                          const RefTable &refs, const uint8_t *oread, bool cs) {
+                          const RefTable &refs, const uint8_t *oread, bool cs,
+                          std::vector<uint8_t> &ref_span) {
     PafColumns c{a.query_start, a.query_end, a.strand, a.ref_id, a.ref_start, a.ref_end,
                  a.matches, a.block_len, a.mapq};
     append_paf_columns(out, read, refs, c);
@@ -340,13 +344,14 @@ void append_paf_alignment(std::string &out, const ReadView &read, const Alignmen
     append_cigar(out, a.cigar);
     if (cs) {
         out.append("\tcs:Z:");
-        append_cs(out, a, contig_codes(refs, a.ref_id), oread);
+        append_cs(out, a, aligned_reference(refs, a, ref_span), oread);
     }
     out.push_back('\n');
 }
 
 void append_sam_alignment(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
-                          size_t i, const RefTable &refs, const uint8_t *oread, bool md) {
+                          size_t i, const RefTable &refs, const uint8_t *oread, bool md,
+                          std::vector<uint8_t> &ref_span) {
     const Alignment &a = alns[i];
     bool reverse = a.strand != 0;
     int flag = (reverse ? 16 : 0) | (a.kind == AlnKind::secondary ? 256 : 0) |
@@ -365,7 +370,7 @@ void append_sam_alignment(std::string &out, const ReadView &read, const std::vec
     }
     if (md) {
         out.append("\tMD:Z:");
-        append_md(out, a, contig_codes(refs, a.ref_id), oread);
+        append_md(out, a, aligned_reference(refs, a, ref_span), oread);
     }
     out.push_back('\n');
 }

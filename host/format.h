@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine.h"
+#include "packed_reference.h"
 #include "realign.h"
 
 #include <cstdint>
@@ -13,12 +14,16 @@
 namespace bioeng {
 
 // The reference as the index sees it: the sequences' codes back to back,
-// with where each one starts and how long it is.
+// with where each one starts and how long it is. The codes are held one byte
+// per base (`codes`) only until the index is built from them; pack_reference
+// (reference.h) then moves them into `packed`, a quarter of the size, which
+// is what re-alignment and the cs and MD tags read.
 struct RefTable {
     std::vector<std::string> names;
     std::vector<int64_t> offsets;
     std::vector<int64_t> lengths;
     std::vector<uint8_t> codes;
+    PackedReference packed;
 
     int32_t size() const { return int32_t(names.size()); }
 };
@@ -91,17 +96,20 @@ void append_sam_hit(std::string &out, const ReadView &read, const bio_map_hit_t 
                     const RefTable &refs, std::string_view cigar, bool secondary);
 
 // Records of re-aligned hits (realign.h). `oread` is the read as
-// oriented_read gives it for the alignment's strand.
+// oriented_read gives it for the alignment's strand; `ref_span` is scratch
+// for the reference the alignment covers, which the cs and MD tags read.
 // PAF: 12 columns, then tp:A:P (primary and supplementary parts) or S
 // (secondary), NM, ms, AS, nn, cm, s1, s2, de, cg, and cs when asked for.
 void append_paf_alignment(std::string &out, const ReadView &read, const Alignment &a,
-                          const RefTable &refs, const uint8_t *oread, bool cs);
+                          const RefTable &refs, const uint8_t *oread, bool cs,
+                          std::vector<uint8_t> &ref_span);
 // SAM: flag 16 for the reverse strand, 256 secondary, 2048 supplementary;
 // soft clips on every record (SEQ always whole); NM, ms, AS, nn, tp, cm, s1,
 // s2, de, SA on primary and supplementary parts that have others, MD when
 // asked for.
 void append_sam_alignment(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
-                          size_t i, const RefTable &refs, const uint8_t *oread, bool md);
+                          size_t i, const RefTable &refs, const uint8_t *oread, bool md,
+                          std::vector<uint8_t> &ref_span);
 
 // One SAM record for a read without hits (flag 4).
 void append_sam_unmapped(std::string &out, const ReadView &read);

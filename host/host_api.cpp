@@ -443,6 +443,7 @@ BH_EXPORT int bh_mapper_load(bh_mapper *m, const char *ref_path, const bh_map_op
         ropt.threads = resolve_threads(m->settings.threads);
         m->refs = load_reference(ref_path, ropt);
         m->index = build_index(m->refs, m->settings, m->ref_label);
+        pack_reference(m->refs);
         m->mapper = std::make_unique<BatchMapper>(m->index.get(), m->refs, m->settings);
         return BH_OK;
     });

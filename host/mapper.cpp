@@ -41,8 +41,8 @@ void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit
 }
 
 void emit_alignment_records(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
-                            const RefTable &refs, const MapSettings &s, bool sam,
-                            std::vector<uint8_t> (&oread)[2]) {
+                            const RefTable &refs, const MapSettings &s, bool sam, RecordScratch &scratch) {
+    std::vector<uint8_t> (&oread)[2] = scratch.oread;
     if (alns.empty() && sam) append_sam_unmapped(out, read);
     bool oriented[2] = {false, false};
     for (size_t j = 0; j < alns.size(); ++j) {
@@ -50,9 +50,9 @@ void emit_alignment_records(std::string &out, const ReadView &read, const std::v
         if (!oriented[strand]) oriented_read(read.codes, read.len, strand, oread[strand]);
         oriented[strand] = true;
         if (sam)
-            append_sam_alignment(out, read, alns, j, refs, oread[strand].data(), s.md);
+            append_sam_alignment(out, read, alns, j, refs, oread[strand].data(), s.md, scratch.ref_span);
         else
-            append_paf_alignment(out, read, alns[j], refs, oread[strand].data(), s.cs);
+            append_paf_alignment(out, read, alns[j], refs, oread[strand].data(), s.cs, scratch.ref_span);
     }
 }
 
@@ -132,7 +132,7 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
     std::vector<std::string> texts(static_cast<size_t>(n_chunks));
     std::vector<std::string> pafs(paf_beside() ? size_t(n_chunks) : 0);
     std::vector<MapCounts> counts(static_cast<size_t>(n_chunks));
-    RefSeqs ref{refs_.codes.data(), refs_.offsets.data(), refs_.lengths.data(), refs_.size()};
+    RefSeqs ref{&refs_.packed, refs_.offsets.data(), refs_.lengths.data(), refs_.size()};
     if (!ref_mins_ready_) compute_ref_minimizers(ref, s_.k, s_.w, ref_mins_);
     ref_mins_ready_ = true;
     ref.mins = &ref_mins_;
@@ -148,16 +148,16 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
         try {
             Realigner realigner(ref, opt);
             std::vector<Alignment> alns;
-            std::vector<uint8_t> oread[2];
+            RecordScratch records;
             for (int32_t c; (c = next.fetch_add(1)) < n_chunks;) {
                 std::string &text = texts[size_t(c)];
                 for (int32_t i = c * REALIGN_CHUNK; i < std::min(n, (c + 1) * REALIGN_CHUNK); ++i) {
                     ReadView read = read_view(batch, i);
                     const bio_map_hit_t *hits = hits_.data() + size_t(i) * size_t(s_.max_hits);
                     realigner.align_read(read.codes, read.len, hits, n_hits_.data()[i], alns);
-                    emit_alignment_records(text, read, alns, refs_, s_, s_.sam, oread);
+                    emit_alignment_records(text, read, alns, refs_, s_, s_.sam, records);
                     if (paf_beside())
-                        emit_alignment_records(pafs[size_t(c)], read, alns, refs_, s_, false, oread);
+                        emit_alignment_records(pafs[size_t(c)], read, alns, refs_, s_, false, records);
                     count_alignments(counts[size_t(c)], read.len, alns);
                 }
             }

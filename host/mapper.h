@@ -53,8 +53,9 @@ struct IndexDeleter {
 };
 using IndexPtr = std::unique_ptr<bio_index_t, IndexDeleter>;
 
-// Builds the minimizer index of a loaded reference. Throws InputError
-// (naming `label`) when the library cannot reserve its memory.
+// Builds the minimizer index of a loaded reference, from refs.codes (so
+// before pack_reference). Throws InputError (naming `label`) when the
+// library cannot reserve its memory.
 IndexPtr build_index(const RefTable &refs, const MapSettings &s, const std::string &label);
 
 // The records of one read: every hit the library reported for it, in its
@@ -64,12 +65,16 @@ IndexPtr build_index(const RefTable &refs, const MapSettings &s, const std::stri
 void emit_read_records(std::string &out, const ReadView &read, const bio_map_hit_t *hits,
                        int32_t n_hits, const char *cigar, const RefTable &refs, bool sam);
 
+// Working memory of emit_alignment_records, reused from read to read.
+struct RecordScratch {
+    std::vector<uint8_t> oread[2]; // the read in its two orientations
+    std::vector<uint8_t> ref_span; // the reference an alignment covers
+};
+
 // The records of one read from its re-aligned hits (realign.h): PAF lines,
-// or SAM records with an unmapped record when there is none. `oread` is
-// scratch for the read's two orientations.
+// or SAM records with an unmapped record when there is none.
 void emit_alignment_records(std::string &out, const ReadView &read, const std::vector<Alignment> &alns,
-                            const RefTable &refs, const MapSettings &s, bool sam,
-                            std::vector<uint8_t> (&oread)[2]);
+                            const RefTable &refs, const MapSettings &s, bool sam, RecordScratch &scratch);
 
 // A read whose CIGAR did not fit its region in the batch, mapped again on
 // its own with room for any CIGAR. Mapping is deterministic, so the hits are
@@ -79,7 +84,8 @@ struct Remapped {
     std::vector<char> cigar;
 };
 
-// Maps the reads of one parsed batch and formats the result.
+// Maps the reads of one parsed batch and formats the result; reads the
+// reference from refs.packed (see pack_reference).
 class BatchMapper {
 public:
     BatchMapper(const bio_index_t *idx, const RefTable &refs, const MapSettings &s)

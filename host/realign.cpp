@@ -1,5 +1,7 @@
 #include "realign.h"
 
+#include "packed_reference.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -169,6 +171,8 @@ struct Realigner::Scratch {
     std::vector<Anchor> cuts;
     std::vector<char> out_a, out_b;
     std::vector<char> ops, end_ops, end_cols;
+    std::vector<uint8_t> region_codes; // the reference region searched for anchors
+    std::vector<uint8_t> span;         // the reference an alignment may cover
     std::vector<uint8_t> rev_ref, rev_read;
     std::vector<Run> runs_in, runs_out;
 };
@@ -525,6 +529,7 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
     }
     if (total > REF_MINIMIZERS_MAX_BASES) return;
     MinimizerArrays chunk;
+    std::vector<uint8_t> codes;
     // Random sequence has about 2 / (w + 1) minimizers per base; a little
     // more room spares the list a reallocation, which would double it.
     out.all.reserve(size_t(double(total) * 2.2 / double(w + 1)) + 1024);
@@ -538,7 +543,8 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
             int64_t b = std::min(a + REF_CHUNK, ref.lengths[i]);
             int64_t from = std::max<int64_t>(0, a - (w - 1));
             int64_t to = std::min(ref.lengths[i], b + (w - 1) + (k - 1));
-            int64_t n = minimizers(ref.codes + ref.offsets[i] + from, to - from, k, w, chunk);
+            ref.packed->extract(ref.offsets[i] + from, to - from, codes);
+            int64_t n = minimizers(codes.data(), to - from, k, w, chunk);
             for (size_t m = 0; m < size_t(n); ++m) {
                 int64_t p = from + chunk.pos[m];
                 if (p >= a && p < b)
@@ -563,18 +569,22 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
 // before and after come from the region's first and last w windows,
 // computed on their own.
 int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_t re, int32_t k, int32_t w,
-                          MinimizerArrays &out, MinimizerArrays &edge) {
+                          MinimizerArrays &out, MinimizerArrays &edge, std::vector<uint8_t> &codes) {
     const RefMinimizers *mins = ref.mins;
     const int64_t n = re - rs - k + 1; // k-mer positions
-    if (!mins || mins->first.empty() || mins->k != k || mins->w != w || n < 2 * int64_t(w))
-        return minimizers(ref.codes + rs, re - rs, k, w, out);
+    if (!mins || mins->first.empty() || mins->k != k || mins->w != w || n < 2 * int64_t(w)) {
+        ref.packed->extract(rs, re - rs, codes);
+        return minimizers(codes.data(), re - rs, k, w, out);
+    }
     // The last window starts at n - w; w windows span 2w - 1 k-mer positions.
     const int64_t inner_lo = w - 1, inner_hi = n - w + 1, edge_len = 2 * int64_t(w) + k - 2;
     out.hash.resize(size_t(n));
     out.pos.resize(size_t(n));
     out.strand.resize(size_t(n));
     int64_t count = 0;
-    append_minimizers_between(ref.codes + rs, edge_len, k, w, 0, inner_lo, 0, edge, out, count);
+    // Only the edges are hashed again, so only their codes are extracted.
+    ref.packed->extract(rs, edge_len, codes);
+    append_minimizers_between(codes.data(), edge_len, k, w, 0, inner_lo, 0, edge, out, count);
     const std::vector<RefMinimizer> &all = mins->all;
     size_t m = std::max(mins->first[size_t(ref_id)],
                         mins->block_first[size_t((rs + inner_lo) >> REF_BLOCK_BITS)]);
@@ -586,7 +596,8 @@ int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_
         ++count;
     }
     const int64_t right = n - 2 * int64_t(w) + 1; // first k-mer position of the last w windows
-    append_minimizers_between(ref.codes + rs + right, edge_len, k, w, inner_hi - right, n - right, right, edge,
+    ref.packed->extract(rs + right, edge_len, codes);
+    append_minimizers_between(codes.data(), edge_len, k, w, inner_hi - right, n - right, right, edge,
                               out, count);
     return count;
 }
@@ -631,7 +642,7 @@ bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<An
     // Equal hashes taken on equal strands (the read is already in the hit's
     // orientation). Region minimizers come by position and each one's read
     // matches by position, so the anchors come out sorted by (x, y).
-    int64_t ng = region_minimizers(ref_, hit.ref_id, rs, re, k, opt_.w, s.region, s.edge);
+    int64_t ng = region_minimizers(ref_, hit.ref_id, rs, re, k, opt_.w, s.region, s.edge, s.region_codes);
     s.anchors.clear();
     for (size_t i = 0; i < size_t(ng); ++i) {
         size_t lo, hi;
@@ -699,11 +710,19 @@ void Realigner::align_chain(const std::vector<Anchor> &path, int32_t qlen, Align
     }
     const Anchor first = s.cuts.front(), last = s.cuts.back();
 
-    // Left end, from the first anchor backwards.
+    // The reference both ends may reach, and everything between: from lr
+    // bases before the first anchor to rr bases after the last one. It is
+    // extracted once, and `span` addresses it from its start, span0.
     int64_t lq = std::min<int64_t>(first.y, END_MAX);
     int64_t lr = std::min<int64_t>(first.x - cstart, lq + lq / 16 + 8);
-    extend_end(ref_.codes + first.x - lr, int32_t(lr), oread + first.y - lq, int32_t(lq), s.out_a, s.out_b,
-               s.end_cols, s.end_ops);
+    int64_t rq = std::min<int64_t>(qlen - last.y, END_MAX);
+    int64_t rr = std::min<int64_t>(cend - last.x, rq + rq / 16 + 8);
+    const int64_t span0 = first.x - lr;
+    ref_.packed->extract(span0, last.x + rr - span0, s.span);
+    const uint8_t *span = s.span.data();
+
+    // Left end, from the first anchor backwards.
+    extend_end(span, int32_t(lr), oread + first.y - lq, int32_t(lq), s.out_a, s.out_b, s.end_cols, s.end_ops);
     int64_t ref0 = first.x - ref_bases(s.end_ops.data(), s.end_ops.size());
     int64_t q0 = first.y - read_bases(s.end_ops.data(), s.end_ops.size());
     s.ops.assign(s.end_ops.rbegin(), s.end_ops.rend());
@@ -711,23 +730,21 @@ void Realigner::align_chain(const std::vector<Anchor> &path, int32_t qlen, Align
     // Middle pieces.
     for (size_t c = 0; c + 1 < s.cuts.size(); ++c) {
         const Anchor &p = s.cuts[c], &q = s.cuts[c + 1];
-        align_global(ref_.codes + p.x, int32_t(q.x - p.x), oread + p.y, int32_t(q.y - p.y), MAP_SCORES, s.out_a,
-                     s.out_b, s.ops);
+        align_global(span + (p.x - span0), int32_t(q.x - p.x), oread + p.y, int32_t(q.y - p.y), MAP_SCORES,
+                     s.out_a, s.out_b, s.ops);
     }
 
     // Right end, from the last anchor onwards (reversed, far end first).
-    int64_t rq = std::min<int64_t>(qlen - last.y, END_MAX);
-    int64_t rr = std::min<int64_t>(cend - last.x, rq + rq / 16 + 8);
-    s.rev_ref.assign(std::reverse_iterator<const uint8_t *>(ref_.codes + last.x + rr),
-                     std::reverse_iterator<const uint8_t *>(ref_.codes + last.x));
+    s.rev_ref.assign(std::reverse_iterator<const uint8_t *>(span + (last.x + rr - span0)),
+                     std::reverse_iterator<const uint8_t *>(span + (last.x - span0)));
     s.rev_read.assign(std::reverse_iterator<const uint8_t *>(oread + last.y + rq),
                       std::reverse_iterator<const uint8_t *>(oread + last.y));
     extend_end(s.rev_ref.data(), int32_t(rr), s.rev_read.data(), int32_t(rq), s.out_a, s.out_b, s.end_cols,
                s.end_ops);
     s.ops.insert(s.ops.end(), s.end_ops.begin(), s.end_ops.end());
 
-    join_split_gaps(s.ops, ref_.codes + ref0, oread + q0, s.runs_in, s.runs_out);
-    describe(s.ops, ref_.codes + ref0, oread + q0, a);
+    join_split_gaps(s.ops, span + (ref0 - span0), oread + q0, s.runs_in, s.runs_out);
+    describe(s.ops, span + (ref0 - span0), oread + q0, a);
     int64_t q1 = q0 + read_bases(s.ops.data(), s.ops.size());
     a.ref_start = ref0 - cstart;
     a.ref_end = a.ref_start + ref_bases(s.ops.data(), s.ops.size());
@@ -783,10 +800,11 @@ char lower_letter(uint8_t code) { return code < 4 ? "acgt"[code] : 'n'; }
 char upper_letter(uint8_t code) { return code < 4 ? "ACGT"[code] : 'N'; }
 
 // Walks the columns of `a` with the reference and oriented read bases they
-// pair: visit(op, ref code or 0, read code or 0) per column.
+// pair: visit(op, ref code or 0, read code or 0) per column. `ref` starts at
+// a.ref_start.
 template <class Visit>
 void walk_columns(const Alignment &a, const uint8_t *ref, const uint8_t *oread, Visit visit) {
-    const uint8_t *r = ref + a.ref_start;
+    const uint8_t *r = ref;
     const uint8_t *q = oread + clip_head(a);
     for (const CigarRun &run : a.cigar)
         for (int32_t c = 0; c < run.len; ++c) {

@@ -59,14 +59,16 @@
 
 namespace bioeng {
 
+class PackedReference;
 struct RefMinimizers;
 
 // The reference as the index holds it: every sequence's codes back to back
-// (`codes`), with where each one starts and how long it is; optionally its
-// minimizers, computed once (see RefMinimizers), which spares computing
-// them again for every hit's region.
+// (`packed`, from which each stage extracts the stretch it works on), with
+// where each one starts and how long it is; optionally its minimizers,
+// computed once (see RefMinimizers), which spares computing them again for
+// every hit's region.
 struct RefSeqs {
-    const uint8_t *codes = nullptr;
+    const PackedReference *packed = nullptr;
     const int64_t *offsets = nullptr;
     const int64_t *lengths = nullptr;
     int32_t count = 0;
@@ -116,9 +118,9 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
 // Minimizers of the reference region [rs, re) of sequence ref_id, exactly
 // as bio_minimizers gives them for the region on its own (positions from
 // rs), into `out`, from ref.mins when it holds them for this k and w;
-// `edge` is scratch. Returns the count.
+// `edge` and `codes` (reference codes) are scratch. Returns the count.
 int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_t re, int32_t k, int32_t w,
-                          MinimizerArrays &out, MinimizerArrays &edge);
+                          MinimizerArrays &out, MinimizerArrays &edge, std::vector<uint8_t> &codes);
 
 struct RealignOptions {
     int32_t k = 15;               // must be the index's k and w, so that the
@@ -227,8 +229,9 @@ void append_cigar(std::string &out, const std::vector<CigarRun> &cigar);
 void append_clipped_cigar(std::string &out, const Alignment &a);
 
 // Tag values (without the "cs:Z:" or "MD:Z:" prefix) that need the
-// sequences. `ref` is the reference sequence ref_id from its first base;
-// `oread` the whole read from oriented_read for the alignment's strand.
+// sequences. `ref` is the reference the alignment covers, from its first
+// base (position a.ref_start of sequence ref_id) to a.ref_end; `oread` the
+// whole read from oriented_read for the alignment's strand.
 //   cs: short form, ":n" identical bases, "*xy" reference x read y,
 //       "+acg" inserted read bases, "-acg" deleted reference bases.
 //   MD: as samtools calmd writes it.

@@ -24,4 +24,10 @@ RefTable load_reference(const std::string &path, const ReaderOptions &opt) {
     return refs;
 }
 
+void pack_reference(RefTable &refs) {
+    refs.packed = PackedReference(refs.codes.data(), int64_t(refs.codes.size()));
+    // clear() would keep the capacity: only a swap hands the block back.
+    std::vector<uint8_t>().swap(refs.codes);
+}
+
 } // namespace bioeng

@@ -20,4 +20,9 @@ constexpr uint8_t REF_SEPARATOR = 31;
 // parser. Throws InputError or std::bad_alloc.
 RefTable load_reference(const std::string &path, const ReaderOptions &opt);
 
+// Packs refs.codes into refs.packed and gives the one-byte copy's memory
+// back; called once the index, which keeps its own copy, is built. Throws
+// std::bad_alloc (refs is then unchanged).
+void pack_reference(RefTable &refs);
+
 } // namespace bioeng

@@ -2,6 +2,8 @@
 // clipping, split alignments, and the tags against a direct recomputation.
 #include "realign.h"
 
+#include "packed_reference.h"
+
 #include "map/mapping_model.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +21,8 @@ protected:
     void SetUp() override {
         ref_ = map_test::random_reference(rng_, {60000, 40000});
         idx_ = map_test::build_index(ref_, K, W);
-        seqs_ = {ref_.codes.data(), ref_.offsets.data(), ref_.lengths.data(),
+        packed_ = bioeng::PackedReference(ref_.codes.data(), int64_t(ref_.codes.size()));
+        seqs_ = {&packed_, ref_.offsets.data(), ref_.lengths.data(),
                  int32_t(ref_.offsets.size())};
     }
 
@@ -46,6 +49,7 @@ protected:
     std::mt19937_64 rng_{15};
     map_test::Reference ref_;
     map_test::IndexPtr idx_;
+    bioeng::PackedReference packed_;
     bioeng::RefSeqs seqs_;
 };
 
@@ -255,8 +259,8 @@ TEST_F(RealignTest, TagsAgreeWithRecomputationOnNoisyReads) {
             EXPECT_EQ(int32_t(g.ref.size()), a.block_len);
             auto [nm, md] = model_nm_md(g);
             std::string md_tag, cs_tag;
-            bioeng::append_md(md_tag, a, contig, oread.data());
-            bioeng::append_cs(cs_tag, a, contig, oread.data());
+            bioeng::append_md(md_tag, a, contig + a.ref_start, oread.data());
+            bioeng::append_cs(cs_tag, a, contig + a.ref_start, oread.data());
             EXPECT_EQ(a.nm, nm);
             EXPECT_EQ(md_tag, md);
             Gapped back = from_cs(cs_tag);
@@ -302,13 +306,14 @@ map_test::Reference edgy_reference(std::mt19937_64 &rng) {
 TEST(RegionMinimizers, EqualTheRegionOnItsOwn) {
     std::mt19937_64 rng(1515);
     map_test::Reference ref = edgy_reference(rng);
+    const bioeng::PackedReference packed(ref.codes.data(), int64_t(ref.codes.size()));
     for (auto [k, w] : {std::pair{15, 10}, std::pair{21, 11}, std::pair{5, 3}, std::pair{17, 1}}) {
-        bioeng::RefSeqs seqs{ref.codes.data(), ref.offsets.data(), ref.lengths.data(),
-                             int32_t(ref.offsets.size())};
+        bioeng::RefSeqs seqs{&packed, ref.offsets.data(), ref.lengths.data(), int32_t(ref.offsets.size())};
         bioeng::RefMinimizers all;
         bioeng::compute_ref_minimizers(seqs, k, w, all);
         seqs.mins = &all;
         bioeng::MinimizerArrays got, edge;
+        std::vector<uint8_t> codes;
         for (int trial = 0; trial < 300; ++trial) {
             int32_t id = int32_t(rng() % ref.offsets.size());
             int64_t cstart = ref.offsets[size_t(id)], len = ref.lengths[size_t(id)];
@@ -322,7 +327,7 @@ TEST(RegionMinimizers, EqualTheRegionOnItsOwn) {
             int64_t want = bio_minimizers(ref.codes.data() + rs, re - rs, k, w, hash.data(), pos.data(),
                                           strand.data());
             ASSERT_GE(want, 0);
-            ASSERT_EQ(bioeng::region_minimizers(seqs, id, rs, re, k, w, got, edge), want);
+            ASSERT_EQ(bioeng::region_minimizers(seqs, id, rs, re, k, w, got, edge, codes), want);
             for (size_t i = 0; i < size_t(want); ++i) {
                 ASSERT_EQ(got.pos[i], pos[i]);
                 ASSERT_EQ(got.hash[i], hash[i]);
