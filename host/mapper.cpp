@@ -122,6 +122,16 @@ ReadView BatchMapper::read_view(const RecordBatch &batch, int32_t i) const {
     return read;
 }
 
+namespace {
+
+// Threads for `threads` (0: one per processor).
+int32_t worker_count(int32_t threads) {
+    unsigned hw = std::thread::hardware_concurrency();
+    return threads > 0 ? threads : int32_t(hw ? hw : 1);
+}
+
+} // namespace
+
 // Reads are re-aligned and formatted on the mapping threads, in chunks of
 // REALIGN_CHUNK reads taken in turn; each chunk's text goes to its own slot,
 // so the output is the same for any thread count.
@@ -133,7 +143,7 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
     std::vector<std::string> pafs(paf_beside() ? size_t(n_chunks) : 0);
     std::vector<MapCounts> counts(static_cast<size_t>(n_chunks));
     RefSeqs ref{&refs_.packed, refs_.offsets.data(), refs_.lengths.data(), refs_.size()};
-    if (!ref_mins_ready_) compute_ref_minimizers(ref, s_.k, s_.w, ref_mins_);
+    if (!ref_mins_ready_) compute_ref_minimizers(ref, s_.k, s_.w, worker_count(s_.threads), ref_mins_);
     ref_mins_ready_ = true;
     ref.mins = &ref_mins_;
     RealignOptions opt;
@@ -167,9 +177,7 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
             next.store(n_chunks);
         }
     };
-    unsigned hw = std::thread::hardware_concurrency();
-    int32_t workers = s_.threads > 0 ? s_.threads : int32_t(hw ? hw : 1);
-    workers = std::max(1, std::min(workers, n_chunks));
+    int32_t workers = std::max(1, std::min(worker_count(s_.threads), n_chunks));
     std::vector<std::thread> pool;
     pool.reserve(size_t(workers - 1));
     for (int32_t t = 1; t < workers; ++t) {

@@ -3,13 +3,17 @@
 #include "packed_reference.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <exception>
 #include <iterator>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
-#include <cstdio>
 
 namespace bioeng {
 
@@ -162,7 +166,8 @@ void find_hash(const ReadStrand &st, uint64_t hv, size_t &first, size_t &last) {
 struct Realigner::Scratch {
     ReadStrand strands[2];
     std::vector<std::vector<Anchor>> paths; // chain of each hit
-    MinimizerArrays read_mins, region, edge;
+    MinimizerArrays read_mins, edge;
+    std::vector<Minimizer> region;
     GroupScratch groups;
     std::vector<Anchor> anchors;
     std::vector<int64_t> ax, ay, chain_start;
@@ -208,17 +213,25 @@ int64_t minimizers(const uint8_t *seq, int64_t len, int32_t k, int32_t w, Minimi
     return n;
 }
 
-// Appends the minimizers of seq[0, len) whose position lies in [lo, hi),
-// shifted by `shift`, to `out` from entry `count` on.
-void append_minimizers_between(const uint8_t *seq, int64_t len, int32_t k, int32_t w, int64_t lo, int64_t hi,
-                               int64_t shift, MinimizerArrays &scratch, MinimizerArrays &out, int64_t &count) {
-    int64_t n = minimizers(seq, len, k, w, scratch);
-    for (size_t i = 0; i < size_t(n); ++i) {
-        if (scratch.pos[i] < lo || scratch.pos[i] >= hi) continue;
-        out.hash[size_t(count)] = scratch.hash[i];
-        out.pos[size_t(count)] = scratch.pos[i] + shift;
-        out.strand[size_t(count)] = scratch.strand[i];
-        ++count;
+// The minimizers of reference sequence `id` whose k-mers start at positions
+// [a, b) of it, exactly as in the list of the whole sequence: a window's
+// minimizer depends only on the window, and every window holding a
+// position in [a, b) lies within w - 1 positions of it, so hashing that
+// much more on both sides gives them. Each goes to emit(hash, position in
+// concatenated coordinates, strand), in position order; `codes` and
+// `scratch` are working memory.
+template <class Emit>
+void sequence_minimizers_between(const RefSeqs &ref, int32_t id, int64_t a, int64_t b, int32_t k, int32_t w,
+                                 std::vector<uint8_t> &codes, MinimizerArrays &scratch, Emit emit) {
+    const int64_t len = ref.lengths[id], offset = ref.offsets[id];
+    const int64_t from = std::max<int64_t>(0, a - (w - 1));
+    const int64_t to = std::min(len, b + (w - 1) + (k - 1));
+    if (a >= b || to - from < k) return;
+    ref.packed->extract(offset + from, to - from, codes);
+    int64_t n = minimizers(codes.data(), to - from, k, w, scratch);
+    for (size_t m = 0; m < size_t(n); ++m) {
+        int64_t p = from + scratch.pos[m];
+        if (p >= a && p < b) emit(scratch.hash[m], offset + p, scratch.strand[m]);
     }
 }
 
@@ -517,8 +530,48 @@ void classify(std::vector<Alignment> &alns, const RealignOptions &opt) {
 // Reference bases hashed per bio_minimizers call (its output must have room
 // for one minimizer per position).
 constexpr int64_t REF_CHUNK = int64_t(1) << 16;
+// Chunks a worker takes at a time while the list is computed.
+constexpr size_t CHUNKS_PER_TURN = 4;
 
-void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimizers &out) {
+namespace {
+
+struct RefChunk {
+    int32_t id;
+    int64_t a, b; // k-mer positions within sequence id
+};
+
+// Runs work(t) for t in [0, n) on up to `threads` threads (the caller's
+// included); fewer when no more threads can be started.
+template <class Work>
+void run_on_threads(size_t n, int32_t threads, Work work) {
+    std::vector<std::thread> pool;
+    std::atomic<size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failure_lock;
+    auto worker = [&] {
+        try {
+            for (size_t t; (t = next.fetch_add(1)) < n;) work(t);
+        } catch (...) {
+            std::lock_guard<std::mutex> hold(failure_lock);
+            if (!failure) failure = std::current_exception();
+            next.store(n);
+        }
+    };
+    for (int32_t i = 1; i < threads && size_t(i) < n; ++i) {
+        try {
+            pool.emplace_back(worker);
+        } catch (const std::system_error &) {
+            break; // the turns are shared among fewer threads
+        }
+    }
+    worker();
+    for (std::thread &t : pool) t.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+} // namespace
+
+void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, int32_t threads, RefMinimizers &out) {
     out = RefMinimizers{};
     out.k = k;
     out.w = w;
@@ -528,30 +581,43 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
         total = ref.offsets[i] + ref.lengths[i];
     }
     if (total > REF_MINIMIZERS_MAX_BASES) return;
-    MinimizerArrays chunk;
-    std::vector<uint8_t> codes;
+    std::vector<RefChunk> chunks;
+    std::vector<size_t> chunks_before(size_t(ref.count) + 1, 0); // of each sequence
+    for (int32_t i = 0; i < ref.count; ++i) {
+        for (int64_t a = 0; a < ref.lengths[i]; a += REF_CHUNK)
+            chunks.push_back(RefChunk{i, a, std::min(a + REF_CHUNK, ref.lengths[i])});
+        chunks_before[size_t(i) + 1] = chunks.size();
+    }
     // Random sequence has about 2 / (w + 1) minimizers per base; a little
     // more room spares the list a reallocation, which would double it.
     out.all.reserve(size_t(double(total) * 2.2 / double(w + 1)) + 1024);
-    out.first.push_back(0);
-    for (int32_t i = 0; i < ref.count; ++i) {
-        for (int64_t a = 0; a < ref.lengths[i]; a += REF_CHUNK) {
-            // The sequence's minimizers at k-mer positions [a, b) are those of
-            // its windows holding them, which all lie within w - 1 positions:
-            // hashing that much more on both sides gives them exactly, while
-            // bio_minimizers' output holds one chunk, not the whole sequence.
-            int64_t b = std::min(a + REF_CHUNK, ref.lengths[i]);
-            int64_t from = std::max<int64_t>(0, a - (w - 1));
-            int64_t to = std::min(ref.lengths[i], b + (w - 1) + (k - 1));
-            ref.packed->extract(ref.offsets[i] + from, to - from, codes);
-            int64_t n = minimizers(codes.data(), to - from, k, w, chunk);
-            for (size_t m = 0; m < size_t(n); ++m) {
-                int64_t p = from + chunk.pos[m];
-                if (p >= a && p < b)
-                    out.all.push_back(RefMinimizer{chunk.hash[m], uint32_t(ref.offsets[i] + p), chunk.strand[m]});
-            }
-        }
-        out.first.push_back(out.all.size());
+    // Turns of threads x CHUNKS_PER_TURN chunks: each worker computes its
+    // chunks into a list of its own, and the lists are appended in order, so
+    // the result does not depend on the thread count and only one turn's
+    // lists are held beside the whole.
+    const size_t workers = size_t(std::max(threads, 1));
+    std::vector<std::vector<RefMinimizer>> parts(workers);
+    for (size_t start = 0; start < chunks.size(); start += workers * CHUNKS_PER_TURN) {
+        const size_t turn_end = std::min(chunks.size(), start + workers * CHUNKS_PER_TURN);
+        const size_t n_parts = (turn_end - start + CHUNKS_PER_TURN - 1) / CHUNKS_PER_TURN;
+        run_on_threads(n_parts, threads, [&](size_t t) {
+            std::vector<uint8_t> codes;
+            MinimizerArrays scratch;
+            parts[t].clear();
+            for (size_t c = start + t * CHUNKS_PER_TURN; c < std::min(turn_end, start + (t + 1) * CHUNKS_PER_TURN); ++c)
+                sequence_minimizers_between(ref, chunks[c].id, chunks[c].a, chunks[c].b, k, w, codes, scratch,
+                                            [&](uint64_t hash, int64_t pos, uint8_t strand) {
+                                                parts[t].push_back(RefMinimizer{hash, uint32_t(pos), strand});
+                                            });
+        });
+        for (size_t t = 0; t < n_parts; ++t) out.all.insert(out.all.end(), parts[t].begin(), parts[t].end());
+    }
+    out.first.resize(size_t(ref.count) + 1);
+    for (int32_t i = 0, m = 0; i <= ref.count; ++i) {
+        // Sequence i's entries start where the list reaches its offset.
+        int64_t at = i < ref.count ? ref.offsets[i] : total;
+        while (size_t(m) < out.all.size() && int64_t(out.all[size_t(m)].pos) < at) ++m;
+        out.first[size_t(i)] = size_t(m);
     }
     size_t blocks = size_t(total >> REF_BLOCK_BITS) + 1, m = 0;
     out.block_first.resize(blocks);
@@ -561,45 +627,27 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimiz
     }
 }
 
-// A window's minimizer (its leftmost smallest hash) depends on the window
-// only, and a sequence's list holds each distinct one of its windows'
-// minimizers in position order. So the region's list holds a position that
-// only windows inside the region contain, [w - 1, n - w] with n k-mer
-// positions, exactly when the whole sequence's list does; the positions
-// before and after come from the region's first and last w windows,
-// computed on their own.
+// The region's anchors are the reference's own minimizers whose k-mers lie
+// in the region: sliced from the list when it holds them, computed for the
+// region otherwise (with the margin that makes them the same).
 int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_t re, int32_t k, int32_t w,
-                          MinimizerArrays &out, MinimizerArrays &edge, std::vector<uint8_t> &codes) {
+                          std::vector<Minimizer> &out, MinimizerArrays &scratch, std::vector<uint8_t> &codes) {
+    out.clear();
     const RefMinimizers *mins = ref.mins;
-    const int64_t n = re - rs - k + 1; // k-mer positions
-    if (!mins || mins->first.empty() || mins->k != k || mins->w != w || n < 2 * int64_t(w)) {
-        ref.packed->extract(rs, re - rs, codes);
-        return minimizers(codes.data(), re - rs, k, w, out);
+    const int64_t cstart = ref.offsets[ref_id];
+    if (!mins || mins->first.empty() || mins->k != k || mins->w != w) {
+        sequence_minimizers_between(ref, ref_id, rs - cstart, re - k + 1 - cstart, k, w, codes, scratch,
+                                    [&](uint64_t hash, int64_t pos, uint8_t strand) {
+                                        out.push_back(Minimizer{hash, pos, strand});
+                                    });
+        return int64_t(out.size());
     }
-    // The last window starts at n - w; w windows span 2w - 1 k-mer positions.
-    const int64_t inner_lo = w - 1, inner_hi = n - w + 1, edge_len = 2 * int64_t(w) + k - 2;
-    out.hash.resize(size_t(n));
-    out.pos.resize(size_t(n));
-    out.strand.resize(size_t(n));
-    int64_t count = 0;
-    // Only the edges are hashed again, so only their codes are extracted.
-    ref.packed->extract(rs, edge_len, codes);
-    append_minimizers_between(codes.data(), edge_len, k, w, 0, inner_lo, 0, edge, out, count);
     const std::vector<RefMinimizer> &all = mins->all;
-    size_t m = std::max(mins->first[size_t(ref_id)],
-                        mins->block_first[size_t((rs + inner_lo) >> REF_BLOCK_BITS)]);
-    while (m < all.size() && int64_t(all[m].pos) < rs + inner_lo) ++m;
-    for (; m < all.size() && int64_t(all[m].pos) < rs + inner_hi; ++m) {
-        out.hash[size_t(count)] = all[m].hash;
-        out.pos[size_t(count)] = int64_t(all[m].pos) - rs;
-        out.strand[size_t(count)] = all[m].strand;
-        ++count;
-    }
-    const int64_t right = n - 2 * int64_t(w) + 1; // first k-mer position of the last w windows
-    ref.packed->extract(rs + right, edge_len, codes);
-    append_minimizers_between(codes.data(), edge_len, k, w, inner_hi - right, n - right, right, edge,
-                              out, count);
-    return count;
+    size_t m = std::max(mins->first[size_t(ref_id)], mins->block_first[size_t(rs >> REF_BLOCK_BITS)]);
+    while (m < all.size() && int64_t(all[m].pos) < rs) ++m;
+    for (; m < all.size() && int64_t(all[m].pos) <= re - k; ++m)
+        out.push_back(Minimizer{all[m].hash, int64_t(all[m].pos), all[m].strand});
+    return int64_t(out.size());
 }
 
 // The read, in one orientation, with its minimizers grouped by hash,
@@ -642,15 +690,14 @@ bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<An
     // Equal hashes taken on equal strands (the read is already in the hit's
     // orientation). Region minimizers come by position and each one's read
     // matches by position, so the anchors come out sorted by (x, y).
-    int64_t ng = region_minimizers(ref_, hit.ref_id, rs, re, k, opt_.w, s.region, s.edge, s.region_codes);
+    region_minimizers(ref_, hit.ref_id, rs, re, k, opt_.w, s.region, s.edge, s.region_codes);
     s.anchors.clear();
-    for (size_t i = 0; i < size_t(ng); ++i) {
+    for (const Minimizer &r : s.region) {
         size_t lo, hi;
-        find_hash(st, s.region.hash[i], lo, hi);
+        find_hash(st, r.hash, lo, hi);
         if (hi - lo > READ_MAX_OCC) continue;
         for (size_t m = lo; m < hi; ++m)
-            if (st.mins[m].strand == s.region.strand[i])
-                s.anchors.push_back(Anchor{rs + s.region.pos[i], st.mins[m].pos});
+            if (st.mins[m].strand == r.strand) s.anchors.push_back(Anchor{r.pos, st.mins[m].pos});
     }
     if (s.anchors.size() < 2 || s.anchors.size() > size_t(INT32_MAX)) return false;
     if (chains_whole(s.anchors, CHAIN_MAX_DIST)) {

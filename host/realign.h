@@ -9,8 +9,8 @@
 // library's own building blocks:
 //
 //  1. anchors: equal minimizer hashes (bio_minimizers, same k and w as the
-//     index) between the read, in the hit's orientation, and a reference
-//     region around the hit's window;
+//     index) between the read, in the hit's orientation, and the
+//     reference's own minimizers in a region around the hit's window;
 //  2. the best colinear chain of those anchors (bio_chain_dp);
 //  3. the part of the read the chain covers is aligned piecewise: cut at
 //     chain anchors about every PIECE_SPAN reference bases (and on both
@@ -75,12 +75,7 @@ struct RefSeqs {
     const RefMinimizers *mins = nullptr;
 };
 
-// The minimizers of every reference sequence (bio_minimizers over each one
-// whole), in position order, positions in concatenated coordinates. A
-// region's minimizers are those of its windows: away from its ends they are
-// exactly the whole sequence's, so only the first and last few windows are
-// computed again (region_minimizers in realign.cpp). Costs about 16 bytes
-// per minimizer, about 3 bytes per reference base at w = 10.
+// Output arrays of bio_minimizers.
 struct MinimizerArrays {
     std::vector<uint64_t> hash;
     std::vector<int64_t> pos;
@@ -95,6 +90,10 @@ struct RefMinimizer {
     uint8_t strand;
 };
 
+// The minimizers of every reference sequence (bio_minimizers over each one
+// whole), in position order, positions in concatenated coordinates: a
+// hit's region takes its anchors from them without hashing again. Costs
+// about 16 bytes per minimizer, about 3 bytes per reference base at w = 10.
 struct RefMinimizers {
     int32_t k = 0, w = 0;
     std::vector<RefMinimizer> all;
@@ -113,14 +112,23 @@ constexpr int REF_BLOCK_BITS = 7;
 // std::bad_alloc.
 constexpr int64_t REF_MINIMIZERS_MAX_BASES = int64_t(64) << 20;
 static_assert(REF_MINIMIZERS_MAX_BASES <= int64_t(UINT32_MAX));
-void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, RefMinimizers &out);
+// Computed on up to `threads` threads; the list is the same for any count.
+void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, int32_t threads, RefMinimizers &out);
 
-// Minimizers of the reference region [rs, re) of sequence ref_id, exactly
-// as bio_minimizers gives them for the region on its own (positions from
-// rs), into `out`, from ref.mins when it holds them for this k and w;
-// `edge` and `codes` (reference codes) are scratch. Returns the count.
+struct Minimizer {
+    uint64_t hash;
+    int64_t pos;
+    uint8_t strand;
+};
+
+// The minimizers of reference sequence ref_id (as bio_minimizers gives them
+// for the whole sequence) whose k-mers lie in its region [rs, re),
+// concatenated coordinates, into `out`: from ref.mins when it holds them
+// for this k and w, else computed for the region and the w - 1 positions
+// around it that decide them. `scratch` and `codes` (reference codes) are
+// working memory. Returns the count.
 int64_t region_minimizers(const RefSeqs &ref, int32_t ref_id, int64_t rs, int64_t re, int32_t k, int32_t w,
-                          MinimizerArrays &out, MinimizerArrays &edge, std::vector<uint8_t> &codes);
+                          std::vector<Minimizer> &out, MinimizerArrays &scratch, std::vector<uint8_t> &codes);
 
 struct RealignOptions {
     int32_t k = 15;               // must be the index's k and w, so that the
@@ -168,12 +176,6 @@ struct Alignment {
     AlnKind kind = AlnKind::primary;
     int32_t hit_index = 0;  // which library hit it came from
     int32_t read_len = 0;
-};
-
-struct Minimizer {
-    uint64_t hash;
-    int64_t pos;
-    uint8_t strand;
 };
 
 struct Anchor {

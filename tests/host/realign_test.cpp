@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 using map_test::Codes;
@@ -301,18 +303,45 @@ map_test::Reference edgy_reference(std::mt19937_64 &rng) {
 
 } // namespace
 
-// Region minimizers taken from the whole reference's list are exactly those
-// bio_minimizers gives for the region on its own.
-TEST(RegionMinimizers, EqualTheRegionOnItsOwn) {
+// A region's minimizers are the whole sequence's (bio_minimizers over all
+// of it) whose k-mers lie in the region, whether sliced from the list (made
+// on any number of threads) or computed for the region alone.
+TEST(RegionMinimizers, AreTheWholeSequencesInTheRegion) {
     std::mt19937_64 rng(1515);
     map_test::Reference ref = edgy_reference(rng);
     const bioeng::PackedReference packed(ref.codes.data(), int64_t(ref.codes.size()));
+    using Found = std::vector<std::tuple<int64_t, uint64_t, uint8_t>>;
+    auto as_found = [](const std::vector<bioeng::Minimizer> &m) {
+        Found f;
+        for (const bioeng::Minimizer &x : m) f.emplace_back(x.pos, x.hash, x.strand);
+        return f;
+    };
     for (auto [k, w] : {std::pair{15, 10}, std::pair{21, 11}, std::pair{5, 3}, std::pair{17, 1}}) {
         bioeng::RefSeqs seqs{&packed, ref.offsets.data(), ref.lengths.data(), int32_t(ref.offsets.size())};
-        bioeng::RefMinimizers all;
-        bioeng::compute_ref_minimizers(seqs, k, w, all);
+        bioeng::RefMinimizers all, all3;
+        bioeng::compute_ref_minimizers(seqs, k, w, 1, all);
+        bioeng::compute_ref_minimizers(seqs, k, w, 3, all3);
+        ASSERT_EQ(all.first, all3.first);
+        ASSERT_TRUE(std::equal(all.all.begin(), all.all.end(), all3.all.begin(), all3.all.end(),
+                               [](const auto &x, const auto &y) {
+                                   return x.hash == y.hash && x.pos == y.pos && x.strand == y.strand;
+                               }));
+        std::vector<Found> whole; // of each sequence
+        for (size_t id = 0; id < ref.offsets.size(); ++id) {
+            int64_t len = ref.lengths[id];
+            std::vector<uint64_t> hash(size_t(len) + 1);
+            std::vector<int64_t> pos(hash.size());
+            std::vector<uint8_t> strand(hash.size());
+            int64_t n = bio_minimizers(ref.codes.data() + ref.offsets[id], len, k, w, hash.data(), pos.data(),
+                                       strand.data());
+            ASSERT_GE(n, 0);
+            whole.emplace_back();
+            for (size_t i = 0; i < size_t(n); ++i) whole.back().emplace_back(ref.offsets[id] + pos[i], hash[i], strand[i]);
+        }
+        bioeng::RefSeqs unlisted = seqs;
         seqs.mins = &all;
-        bioeng::MinimizerArrays got, edge;
+        std::vector<bioeng::Minimizer> got;
+        bioeng::MinimizerArrays scratch;
         std::vector<uint8_t> codes;
         for (int trial = 0; trial < 300; ++trial) {
             int32_t id = int32_t(rng() % ref.offsets.size());
@@ -321,18 +350,13 @@ TEST(RegionMinimizers, EqualTheRegionOnItsOwn) {
             int64_t re = rs + int64_t(rng() % uint64_t(std::min<int64_t>(cstart + len - rs, 20000) + 1));
             SCOPED_TRACE("k " + std::to_string(k) + " w " + std::to_string(w) + " region " +
                          std::to_string(rs) + ".." + std::to_string(re));
-            std::vector<uint64_t> hash(size_t(re - rs) + 1);
-            std::vector<int64_t> pos(hash.size());
-            std::vector<uint8_t> strand(hash.size());
-            int64_t want = bio_minimizers(ref.codes.data() + rs, re - rs, k, w, hash.data(), pos.data(),
-                                          strand.data());
-            ASSERT_GE(want, 0);
-            ASSERT_EQ(bioeng::region_minimizers(seqs, id, rs, re, k, w, got, edge, codes), want);
-            for (size_t i = 0; i < size_t(want); ++i) {
-                ASSERT_EQ(got.pos[i], pos[i]);
-                ASSERT_EQ(got.hash[i], hash[i]);
-                ASSERT_EQ(got.strand[i], strand[i]);
-            }
+            Found want;
+            for (const auto &m : whole[size_t(id)])
+                if (std::get<0>(m) >= rs && std::get<0>(m) + k <= re) want.push_back(m);
+            bioeng::region_minimizers(seqs, id, rs, re, k, w, got, scratch, codes);
+            ASSERT_EQ(as_found(got), want);
+            bioeng::region_minimizers(unlisted, id, rs, re, k, w, got, scratch, codes);
+            ASSERT_EQ(as_found(got), want);
         }
     }
 }
