@@ -40,6 +40,21 @@ struct Log2Table {
     }
 };
 
+// Whether the anchors all lie on one diagonal, each 1 to max_dist after the
+// one before in x. Then every anchor's best predecessor is the one before:
+// linking to it adds min(dx, k) at no gap cost, a farther one on the
+// diagonal adds no more (min(a, k) + min(b, k) >= min(a + b, k), and the
+// nearer one's score already holds the farther one's link), and the
+// nearest wins ties.
+bool on_one_diagonal(const std::int64_t *x, const std::int64_t *y, std::int32_t n,
+                     std::int64_t max_dist) {
+    for (std::int32_t i = 1; i < n; ++i) {
+        const std::int64_t dx = x[i] - x[i - 1];
+        if (dx < 1 || dx > max_dist || y[i] - y[i - 1] != dx) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 const double *engine::log2_table() {
@@ -51,6 +66,18 @@ ENGINE_EXPORT void bio_chain_dp(const int64_t *x, const int64_t *y, int32_t n, i
                                 int64_t max_dist, int32_t max_lookback, double gap_scale,
                                 double *f, int32_t *prev) {
     const double *log2_of = engine::log2_table();
+    if (k >= 1 && max_lookback >= 1 && n >= 1 && on_one_diagonal(x, y, n, max_dist)) {
+        // Every link is to the anchor before, scored as the loop below scores it.
+        f[0] = static_cast<double>(k);
+        prev[0] = -1;
+        for (std::int32_t i = 1; i < n; ++i) {
+            const std::int64_t dx = x[i] - x[i - 1], dy = y[i] - y[i - 1];
+            f[i] = f[i - 1] + static_cast<double>(link_bases(dx, dy, k)) -
+                   link_gap_cost(dx, dy, gap_scale, log2_of);
+            prev[i] = i - 1;
+        }
+        return;
+    }
     for (std::int32_t i = 0; i < n; ++i) {
         double best = static_cast<double>(k);
         std::int32_t best_j = -1;

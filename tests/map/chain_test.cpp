@@ -258,6 +258,37 @@ TEST(ChainDp, MatchesModelOnRandomAnchors) {
     }
 }
 
+// Anchors on one diagonal (the common case of an accurate read), with links
+// shorter and longer than k, beyond max_dist, repeated positions and now
+// and then a step off the diagonal.
+TEST(ChainDp, MatchesModelOnOneDiagonal) {
+    std::mt19937_64 rng(8128);
+    int straight_rounds = 0;
+    for (int round = 0; round < 2000; ++round) {
+        const int n = 1 + static_cast<int>(rng() % 150);
+        const int k = static_cast<int>(rng() % 33) - 1;
+        const std::int64_t max_dist = 1 + static_cast<std::int64_t>(rng() % 400);
+        const int lookback = static_cast<int>(rng() % 80) - 2;
+        const double gap_scale = (rng() % 100) * 0.005;
+        std::vector<std::int64_t> x(n), y(n);
+        std::int64_t pos = static_cast<std::int64_t>(rng() % 1000), diagonal = static_cast<std::int64_t>(rng() % 900);
+        bool straight = true;  // every step 1 to max_dist along the diagonal
+        for (int i = 0; i < n; ++i) {
+            const std::int64_t step = rng() % 300 == 0 ? 0 : 1 + static_cast<std::int64_t>(rng() % (round % 5 ? 40 : 500));
+            pos += step;
+            x[i] = pos;
+            y[i] = pos - diagonal + (rng() % 400 == 0 ? 1 : 0);
+            if (i > 0) straight &= step >= 1 && step <= max_dist && y[i] - y[i - 1] == step;
+        }
+        straight_rounds += straight && n > 1;
+        const auto got = library_dp(x, y, k, max_dist, lookback, gap_scale);
+        const auto want = model_dp(x, y, k, max_dist, lookback, gap_scale);
+        ASSERT_EQ(got.prev, want.prev) << "round " << round;
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(same_bits(got.f[i], want.f[i])) << round << " " << i;
+    }
+    EXPECT_GT(straight_rounds, 500);
+}
+
 TEST(ChainDp, Log2TableHoldsTheCallsOwnResults) {
     const double *table = engine::log2_table();
     EXPECT_TRUE(same_bits(table[0], 0.0));
