@@ -433,35 +433,62 @@ int64_t read_bases(const char *ops, size_t n) {
     return q;
 }
 
+// Running best-segment score (ms): the best sum of a contiguous stretch of
+// column scores, as columns are added.
+struct BestSegment {
+    int64_t run = 0, best = 0;
+    void add(int64_t s) {
+        run = std::max<int64_t>(0, run) + s;
+        best = std::max(best, run);
+    }
+};
+
+// Counts and scores of a run of M columns pairing ref[0, n) with qry[0, n).
+// A run of identical bases, which most are, is scored as a whole: its
+// columns all score MAP_MATCH, so the running segment only grows.
+void describe_match_run(const uint8_t *ref, const uint8_t *qry, int64_t n, Alignment &a, BestSegment &seg) {
+    int64_t equal = 0, matches = 0, ambiguous = 0;
+    for (int64_t c = 0; c < n; ++c) {
+        equal += ref[c] == qry[c];
+        matches += is_match(ref[c], qry[c]);
+        ambiguous += ref[c] >= 4 || qry[c] >= 4;
+    }
+    a.matches += int32_t(matches);
+    a.mismatches += int32_t(n - matches);
+    a.ambiguous += int32_t(ambiguous);
+    a.score += int32_t(equal * MAP_MATCH + (n - equal) * MAP_MISMATCH);
+    if (equal == n) {
+        seg.add(n * MAP_MATCH);
+        return;
+    }
+    for (int64_t c = 0; c < n; ++c) seg.add(ref[c] == qry[c] ? MAP_MATCH : MAP_MISMATCH);
+}
+
 // Column counts, scores and CIGAR of the alignment `ops` of the oriented
 // read from oq against the reference from rs (concatenated coordinates).
 void describe(const std::vector<char> &ops, const uint8_t *ref, const uint8_t *oread, Alignment &a) {
     a.cigar.clear();
     int64_t i = 0, j = 0;
-    int64_t run_best = 0, run = 0;
-    char last = 0;
-    for (char op : ops) {
-        int32_t s;
+    BestSegment seg;
+    for (size_t c = 0; c < ops.size();) {
+        const char op = ops[c];
+        size_t end = c + 1;
+        while (end < ops.size() && ops[end] == op) ++end;
+        const int64_t len = int64_t(end - c);
+        a.cigar.push_back(CigarRun{int32_t(len), op});
         if (op == 'M') {
-            uint8_t r = ref[i++], q = oread[j++];
-            if (r >= 4 || q >= 4) ++a.ambiguous;
-            if (is_match(r, q)) ++a.matches;
-            else ++a.mismatches;
-            s = r == q ? MAP_MATCH : MAP_MISMATCH;
+            describe_match_run(ref + i, oread + j, len, a, seg);
+            i += len, j += len;
         } else {
-            if (op == 'I') ++a.ins, ++j;
-            else ++a.del, ++i;
-            if (op != last) ++a.gap_runs;
-            s = MAP_GAP;
+            if (op == 'I') a.ins += int32_t(len), j += len;
+            else a.del += int32_t(len), i += len;
+            ++a.gap_runs;
+            a.score += int32_t(len * MAP_GAP);
+            for (int64_t g = 0; g < len; ++g) seg.add(MAP_GAP);
         }
-        a.score += s;
-        run = std::max<int64_t>(0, run) + s;
-        run_best = std::max(run_best, run);
-        if (op == last) ++a.cigar.back().len;
-        else a.cigar.push_back(CigarRun{1, op});
-        last = op;
+        c = end;
     }
-    a.max_segment = int32_t(run_best);
+    a.max_segment = int32_t(seg.best);
     a.block_len = int32_t(ops.size());
     a.nm = a.mismatches + a.ins + a.del;
     int64_t events = int64_t(a.matches) + a.mismatches + a.gap_runs;
