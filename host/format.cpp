@@ -305,7 +305,7 @@ const uint8_t *aligned_reference(const RefTable &refs, const Alignment &a, std::
     return span.data();
 }
 
-char type_letter(const Alignment &a) { return a.kind == AlnKind::secondary ? 'S' : 'P'; }
+char type_letter(const Alignment &a) { return a.kind == AlnKind::secondary ? 'S' : a.inversion ? 'I' : 'P'; }
 
 // The tags PAF and SAM share, in this order: tp, NM, ms, AS, nn, cm, s1,
 // s2, de.

@@ -11,7 +11,10 @@
 //  1. anchors: equal minimizer hashes (bio_minimizers, same k and w as the
 //     index) between the read, in the hit's orientation, and the
 //     reference's own minimizers in a region around the hit's window;
-//  2. the best colinear chain of those anchors (bio_chain_dp);
+//  2. the best colinear chain of those anchors (bio_chain_dp), split where
+//     it links across a stretch of the read that another hit's chain fills
+//     and that does not align where the chain puts it (an inversion's
+//     middle, say; see split_bridging_chains in realign.cpp);
 //  3. the part of the read the chain covers is aligned piecewise: cut at
 //     chain anchors about every PIECE_SPAN reference bases (and on both
 //     sides of any jump of the chain's diagonal), each piece aligned
@@ -38,8 +41,11 @@
 //
 // s1 being the part's chain score and s2 the best chain score among the
 // other hits whose read interval overlaps the part's by at least half of the
-// shorter of the two (0 when there is none, giving 60). Secondary hits get
-// mapq 0.
+// shorter of the two (0 when there is none, giving 60); the pieces of a
+// split chain share its score by anchors. Secondary hits get mapq 0. A
+// supplementary part flanked on the read by two parts of the other strand,
+// on the same sequence, and lying in the reference gap they leave, is an
+// inversion (tp:A:I).
 //
 // Memory: apart from arrays linear in the read and its region (minimizers,
 // anchors, columns), the kernels' working memory is bounded whatever the
@@ -174,7 +180,8 @@ struct Alignment {
     double divergence = 0;  // (mismatches + gap runs) / (M columns + gap runs)
     int32_t mapq = 0;
     AlnKind kind = AlnKind::primary;
-    int32_t hit_index = 0;  // which library hit it came from
+    bool inversion = false; // a supplementary part inverted between two parts (tp:A:I)
+    int32_t path_index = 0; // its chain, in the re-alignment's scratch
     int32_t read_len = 0;
 };
 
@@ -211,6 +218,8 @@ private:
     struct Scratch;
     void prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand);
     bool chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<Anchor> &path);
+    int64_t stretch_score(const Anchor &from, const Anchor &to, int32_t strand);
+    void split_bridging_chains(std::vector<Alignment> &cands, int32_t qlen);
     void align_chain(const std::vector<Anchor> &path, int32_t qlen, Alignment &a);
 
     const RefSeqs &ref_;

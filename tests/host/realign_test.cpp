@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <tuple>
 
 namespace {
@@ -98,6 +100,41 @@ TEST_F(RealignTest, OneLargeIndelGivesExactlyThatIndelAndTheSpan) {
             EXPECT_EQ(a.mapq, 60);
         }
     }
+}
+
+// 3 kb, the next 300 bases or 1 kb reverse complemented, then the 3 kb
+// after them: two parts on the forward strand with exact spans, not one
+// forced across the turn, and the inverted middle as a part of its own,
+// marked as an inversion. A turn at the read's end is a plain part.
+TEST_F(RealignTest, InversionIsAPartOfItsOwn) {
+    for (int64_t turn : {300, 1000}) {
+        SCOPED_TRACE("inverted " + std::to_string(turn));
+        Codes read = map_test::concat(
+            map_test::concat(stretch(0, 10000, 3000), map_test::reverse_complement(stretch(0, 13000, turn))),
+            stretch(0, 13000 + turn, 3000));
+        auto alns = align(read);
+        ASSERT_EQ(alns.size(), 3u);
+        std::sort(alns.begin(), alns.end(), [](const auto &x, const auto &y) { return x.query_start < y.query_start; });
+        EXPECT_EQ(alns[0].strand, 0);
+        EXPECT_EQ(alns[0].ref_start, 10000);
+        EXPECT_EQ(alns[0].query_start, 0);
+        EXPECT_EQ(alns[1].strand, 1);
+        EXPECT_TRUE(alns[1].inversion);
+        EXPECT_EQ(alns[2].strand, 0);
+        EXPECT_EQ(alns[2].ref_end, 13000 + turn + 3000);
+        EXPECT_EQ(alns[2].query_end, 6000 + turn);
+        for (const auto &a : alns) {
+            EXPECT_EQ(a.nm, 0);
+            EXPECT_EQ(a.kind == bioeng::AlnKind::supplementary, !(a.kind == bioeng::AlnKind::primary));
+            EXPECT_EQ(a.inversion, a.strand == 1);
+        }
+        EXPECT_NEAR(double(alns[1].ref_start), 13000.0, 12.0); // a base or so at a turn may match either way
+        EXPECT_NEAR(double(alns[1].ref_end), double(13000 + turn), 12.0);
+    }
+    Codes end_turn = map_test::concat(stretch(0, 10000, 3000), map_test::reverse_complement(stretch(0, 13000, 2000)));
+    auto alns = align(end_turn);
+    ASSERT_EQ(alns.size(), 2u);
+    for (const auto &a : alns) EXPECT_FALSE(a.inversion);
 }
 
 // 3 kb from one sequence followed by 3 kb (reverse strand) from the other:
