@@ -1,10 +1,11 @@
-// The reference is sampled twice over ranges of windows that the threads
-// take in turn: first every range counts its minimizers per bucket of hash
-// (the top bits of the 2k-bit hash), then, with exactly sized arrays
-// reserved, every range writes its minimizers to its own part of each
-// bucket. Buckets then hold their minimizers in position order, and each is
-// sorted by hash on its own. Working memory beyond the result is the bucket
-// counts and one bucket's worth of records per thread.
+// The reference is sampled over ranges of windows that the threads take in
+// turn: every range counts its minimizers per bucket of hash (the top bits
+// of the 2k-bit hash) and marks their positions in a bitmap; then, with
+// exactly sized arrays reserved, every range hashes again only the k-mers
+// it marked and writes them to its own part of each bucket. Buckets then
+// hold their minimizers in position order, and each is sorted by hash on
+// its own. Working memory beyond the result is the bitmap (one bit per
+// base), the bucket counts and one bucket's worth of records per thread.
 #include "map/index_sample.h"
 
 #include <algorithm>
@@ -54,15 +55,18 @@ struct SamplePlan {
     }
 };
 
-// counts[r * n_buckets + b]: minimizers of range r in bucket b.
+// counts[r * n_buckets + b]: minimizers of range r in bucket b; their
+// positions marked in `marks`, the first one of range r in first[r] (-1 for
+// none).
 bool count_ranges(const std::uint8_t *ref, std::int64_t ref_len, std::int32_t k, std::int32_t w,
-                  const SamplePlan &plan, std::int64_t *counts) {
+                  const SamplePlan &plan, std::int64_t *counts, std::uint64_t *marks,
+                  std::int64_t *first) {
     bool failed = false;
 #pragma omp parallel for schedule(dynamic, 1) reduction(|| : failed)
     for (int r = 0; r < plan.n_ranges; ++r) {
         failed = !count_minimizers_by_bucket(ref, ref_len, k, w, plan.range_start(r),
                                              plan.range_start(r + 1), plan.shift,
-                                             counts + r * plan.n_buckets) ||
+                                             counts + r * plan.n_buckets, marks, first + r) ||
                  failed;
     }
     return !failed;
@@ -86,19 +90,25 @@ std::int64_t place_ranges(const SamplePlan &plan, std::int64_t *counts, std::int
     return at;
 }
 
-bool scatter_ranges(const std::uint8_t *ref, std::int64_t ref_len, std::int32_t k,
-                    std::int32_t w, const SamplePlan &plan, std::int64_t *next,
-                    SortedMinimizers &out) {
-    bool failed = false;
-#pragma omp parallel for schedule(dynamic, 1) reduction(|| : failed)
+// Writes every range's marked minimizers to its entries of the buckets.
+// Minimizer positions grow from range to range, so range r's are the marked
+// positions from first[r] up to the next range's first.
+void scatter_ranges(const std::uint8_t *ref, std::int64_t ref_len, std::int32_t k,
+                    const SamplePlan &plan, const std::uint64_t *marks, const std::int64_t *first,
+                    std::int64_t *next, SortedMinimizers &out) {
+#pragma omp parallel for schedule(dynamic, 1)
     for (int r = 0; r < plan.n_ranges; ++r) {
-        failed = !scatter_minimizers_by_bucket(ref, ref_len, k, w, plan.range_start(r),
-                                               plan.range_start(r + 1), plan.shift,
-                                               next + r * plan.n_buckets, out.hash.data(),
-                                               out.pos.data(), out.strand.data()) ||
-                 failed;
+        if (first[r] < 0) continue;
+        std::int64_t end = plan.n;
+        for (int later = r + 1; later < plan.n_ranges; ++later)
+            if (first[later] >= 0) {
+                end = first[later];
+                break;
+            }
+        scatter_marked_minimizers(ref, ref_len, k, marks, first[r], end, plan.shift,
+                                  next + r * plan.n_buckets, out.hash.data(), out.pos.data(),
+                                  out.strand.data());
     }
-    return !failed;
 }
 
 // Stable sort of one bucket by hash, through the records.
@@ -153,16 +163,22 @@ bool sample_sorted(const std::uint8_t *ref, std::int64_t ref_len, std::int32_t k
     const SamplePlan plan(n, k, w);
     Buffer<std::int64_t> counts;
     Buffer<std::int64_t> starts;
+    Buffer<std::uint64_t> marks;  // one bit per k-mer position
+    Buffer<std::int64_t> first;
     if (!counts.allocate_zeroed(static_cast<std::size_t>(plan.n_ranges * plan.n_buckets)) ||
-        !starts.allocate(static_cast<std::size_t>(plan.n_buckets + 1)))
+        !starts.allocate(static_cast<std::size_t>(plan.n_buckets + 1)) ||
+        !marks.allocate_zeroed(static_cast<std::size_t>((n + 63) / 64)) ||
+        !first.allocate(static_cast<std::size_t>(plan.n_ranges)))
         return false;
-    if (!count_ranges(ref, ref_len, k, w, plan, counts.data())) return false;
+    if (!count_ranges(ref, ref_len, k, w, plan, counts.data(), marks.data(), first.data()))
+        return false;
     const std::int64_t total = place_ranges(plan, counts.data(), starts.data());
     if (total == 0) return true;
     const auto size = static_cast<std::size_t>(total);
     if (!out.hash.allocate(size) || !out.pos.allocate(size) || !out.strand.allocate(size))
         return false;
-    if (!scatter_ranges(ref, ref_len, k, w, plan, counts.data(), out)) return false;
+    scatter_ranges(ref, ref_len, k, plan, marks.data(), first.data(), counts.data(), out);
+    marks.reset();
     counts.reset();
     if (!sort_buckets(plan, starts.data(), out)) return false;
     out.count = total;

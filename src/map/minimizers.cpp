@@ -4,8 +4,12 @@
 // block of positions at a time over a small ring, in one pass.
 #include "map/minimizers.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "core/buffer.h"
 #include "core/export.h"
@@ -271,28 +275,30 @@ struct MinimizerOut {
     }
 };
 
-// Counts minimizers by bucket (the hash's bits from `shift` up).
+// Counts minimizers by bucket (the hash's bits from `shift` up) and marks
+// their positions. The bits of one 64-position word are gathered and or-ed
+// into the shared marks at once, atomically: the first and last words of a
+// range are shared with its neighbours.
 struct BucketCounter {
     std::int64_t *counts;
     int shift;
-
-    void write(const PositionRing &ring, std::int64_t j) { ++counts[ring.value_at(j) >> shift]; }
-};
-
-// Writes each minimizer to the next free entry of its bucket.
-struct BucketScatter {
-    std::int64_t *next;
-    int shift;
-    std::uint64_t *hash;
-    std::int64_t *pos;
-    std::uint8_t *strand;
+    std::uint64_t *marks;
+    std::int64_t first = -1;
+    std::int64_t word = -1;
+    std::uint64_t bits = 0;
 
     void write(const PositionRing &ring, std::int64_t j) {
-        const std::uint64_t h = ring.value_at(j);
-        const std::int64_t to = next[h >> shift]++;
-        hash[to] = h;
-        pos[to] = j;
-        strand[to] = ring.strand_at(j);
+        ++counts[ring.value_at(j) >> shift];
+        if (first < 0) first = j;
+        if (j >> 6 != word) {
+            flush();
+            word = j >> 6;
+        }
+        bits |= std::uint64_t{1} << (j & 63);
+    }
+    void flush() {
+        if (bits) std::atomic_ref<std::uint64_t>(marks[word]).fetch_or(bits, std::memory_order_relaxed);
+        bits = 0;
     }
 };
 
@@ -418,17 +424,68 @@ bool scan_windows(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
 
 bool count_minimizers_by_bucket(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
                                 std::int32_t w, std::int64_t from, std::int64_t to, int shift,
-                                std::int64_t *counts) {
-    BucketCounter out{counts, shift};
-    return scan_windows(seq, seq_len, k, w, from, to, out);
+                                std::int64_t *counts, std::uint64_t *marks, std::int64_t *first) {
+    BucketCounter out{counts, shift, marks};
+    if (!scan_windows(seq, seq_len, k, w, from, to, out)) return false;
+    out.flush();
+    *first = out.first;
+    return true;
 }
 
-bool scatter_minimizers_by_bucket(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
-                                  std::int32_t w, std::int64_t from, std::int64_t to, int shift,
-                                  std::int64_t *next, std::uint64_t *hash, std::int64_t *pos,
-                                  std::uint8_t *strand) {
-    BucketScatter out{next, shift, hash, pos, strand};
-    return scan_windows(seq, seq_len, k, w, from, to, out);
+namespace {
+
+// The k codes at seq as 2-bit groups, the first code lowest. Eight codes
+// come from eight bytes with one bit extract when the bytes lie within the
+// sequence's `room` bytes.
+std::uint64_t codes_low_first(const std::uint8_t *seq, std::int32_t k, std::int64_t room) {
+    std::uint64_t v = 0;
+    if (room >= (k + 7) / 8 * 8) {
+        constexpr std::uint64_t LOW_TWO_BITS = 0x0303030303030303ull;
+        for (std::int32_t b = 0; b < k; b += 8) {
+            std::uint64_t bytes;
+            std::memcpy(&bytes, seq + b, sizeof bytes);
+            v |= _pext_u64(bytes, LOW_TWO_BITS) << (2 * b);
+        }
+        return v & kmer_mask(k);
+    }
+    for (std::int32_t i = 0; i < k; ++i) v |= static_cast<std::uint64_t>(seq[i] & 3u) << (2 * i);
+    return v;
+}
+
+// The 2-bit groups of x in reverse order.
+std::uint64_t reverse_groups64(std::uint64_t x) {
+    x = __builtin_bswap64(x);
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((x & 0x0F0F0F0F0F0F0F0Full) << 4);
+    return ((x >> 2) & 0x3333333333333333ull) | ((x & 0x3333333333333333ull) << 2);
+}
+
+}  // namespace
+
+void scatter_marked_minimizers(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
+                               const std::uint64_t *marks, std::int64_t from, std::int64_t to,
+                               int shift, std::int64_t *next, std::uint64_t *hash,
+                               std::int64_t *pos, std::uint8_t *strand) {
+    const std::uint64_t mask = kmer_mask(k);
+    for (std::int64_t word = from >> 6; word << 6 < to; ++word) {
+        std::uint64_t bits = marks[word];
+        while (bits) {
+            const std::int64_t p = (word << 6) + __builtin_ctzll(bits);
+            bits &= bits - 1;
+            if (p < from || p >= to) continue;
+            // A marked k-mer holds only codes 0-3: its reverse complement is
+            // its complement with the groups reversed, the last code lowest.
+            const std::uint64_t low_first = codes_low_first(seq + p, k, seq_len - p);
+            const std::uint64_t fwd = reverse_groups64(low_first) >> (64 - 2 * k);
+            const std::uint64_t hf = hash_kmer(fwd, mask);
+            const std::uint64_t hr = hash_kmer(~low_first & mask, mask);
+            const bool reverse = hr < hf;  // a palindrome keeps the forward strand
+            const std::uint64_t h = reverse ? hr : hf;
+            const std::int64_t at = next[h >> shift]++;
+            hash[at] = h;
+            pos[at] = p;
+            strand[at] = reverse;
+        }
+    }
 }
 
 }  // namespace engine

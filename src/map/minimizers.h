@@ -37,16 +37,22 @@ void sort_minimizers_by_hash(std::uint64_t *hash, std::int64_t *pos, std::uint8_
 
 // The minimizers of the windows ending at k-mer positions [from, to) of seq,
 // exactly those bio_minimizers writes for these windows over the whole
-// sequence, grouped by bucket (hash >> shift). Needs
-// w - 1 <= from <= to <= seq_len - k + 1. Counting adds each to its bucket's
-// count; scattering writes each to entry next[bucket]++ of the three arrays,
-// in position order. False when working memory cannot be reserved.
+// sequence, counted by bucket (hash >> shift) into counts[bucket], and
+// their positions marked: bit p % 64 of marks[p / 64] is set for position p
+// (with an atomic or, so ranges of one sequence may be counted at once).
+// *first gets the first position written, -1 when there is none. Needs
+// w - 1 <= from <= to <= seq_len - k + 1. False when working memory cannot
+// be reserved.
 bool count_minimizers_by_bucket(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
                                 std::int32_t w, std::int64_t from, std::int64_t to, int shift,
-                                std::int64_t *counts);
-bool scatter_minimizers_by_bucket(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
-                                  std::int32_t w, std::int64_t from, std::int64_t to, int shift,
-                                  std::int64_t *next, std::uint64_t *hash, std::int64_t *pos,
-                                  std::uint8_t *strand);
+                                std::int64_t *counts, std::uint64_t *marks, std::int64_t *first);
+
+// Writes the minimizers marked at positions [from, to) of seq, in position
+// order, each to entry next[hash >> shift]++ of the three arrays, with the
+// hash and strand the scan gives them. Reserves nothing.
+void scatter_marked_minimizers(const std::uint8_t *seq, std::int64_t seq_len, std::int32_t k,
+                               const std::uint64_t *marks, std::int64_t from, std::int64_t to,
+                               int shift, std::int64_t *next, std::uint64_t *hash,
+                               std::int64_t *pos, std::uint8_t *strand);
 
 }  // namespace engine

@@ -244,8 +244,9 @@ TEST(Minimizers, SlidingWindowMatchesRescanningForWideWindows) {
     }
 }
 
-// Ranges of windows sampled apart and grouped by bucket give the minimizers
-// of the whole sequence, each bucket's in position order.
+// Ranges of windows counted apart, marking their minimizers, then the marks
+// hashed again and grouped by bucket give the minimizers of the whole
+// sequence, each bucket's in position order.
 TEST(Minimizers, RangesByBucketEqualTheWholeSequence) {
     std::mt19937_64 rng(1606);
     for (int round = 0; round < 400; ++round) {
@@ -263,21 +264,29 @@ TEST(Minimizers, RangesByBucketEqualTheWholeSequence) {
         const std::int64_t buckets = static_cast<std::int64_t>(
             (key_bits == 64 ? ~0ull : (1ull << key_bits) - 1) >> shift) + 1;
         const auto ranges = cuts.size() - 1;
-        std::vector<std::int64_t> next(ranges * buckets, 0);
+        std::vector<std::int64_t> next(ranges * buckets, 0), first(ranges);
+        std::vector<std::uint64_t> marks(static_cast<std::size_t>(n + 63) / 64, 0);
         for (std::size_t r = 0; r < ranges; ++r)
             ASSERT_TRUE(engine::count_minimizers_by_bucket(seq.data(), len, k, w, cuts[r],
                                                            cuts[r + 1], shift,
-                                                           next.data() + r * buckets));
+                                                           next.data() + r * buckets, marks.data(),
+                                                           &first[r]));
         std::int64_t total = 0;
         for (std::int64_t b = 0; b < buckets; ++b)
             for (std::size_t r = 0; r < ranges; ++r)
                 total += std::exchange(next[r * buckets + b], total);
         Minimizers got{std::vector<std::uint64_t>(total), std::vector<std::int64_t>(total),
                        std::vector<std::uint8_t>(total)};
-        for (std::size_t r = 0; r < ranges; ++r)
-            ASSERT_TRUE(engine::scatter_minimizers_by_bucket(
-                seq.data(), len, k, w, cuts[r], cuts[r + 1], shift, next.data() + r * buckets,
-                got.hash.data(), got.pos.data(), got.strand.data()));
+        // Each range's marks run from its first position to the next range's.
+        for (std::size_t r = 0; r < ranges; ++r) {
+            if (first[r] < 0) continue;
+            std::int64_t end = n;
+            for (std::size_t later = r + 1; later < ranges && end == n; ++later)
+                if (first[later] >= 0) end = first[later];
+            engine::scatter_marked_minimizers(seq.data(), len, k, marks.data(), first[r], end, shift,
+                                              next.data() + r * buckets, got.hash.data(),
+                                              got.pos.data(), got.strand.data());
+        }
         const Minimizers whole = model_minimizers(seq, k, w);
         Minimizers want;
         for (std::int64_t b = 0; b < buckets; ++b)
