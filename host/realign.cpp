@@ -71,10 +71,11 @@ constexpr int64_t REGION_MARGIN_MIN = 16;
 constexpr int64_t I16_LOWEST = -16383;
 constexpr int64_t I16_HIGHEST = 32767;
 
-// Least read stretch between two linked anchors that may split the chain,
-// and the strict score below which it does, when another part fills it
-// (see split_bridging_chains). Two unrelated stretches lose about 0.7 per
-// column under the strict scores; a read with 10% errors gains about 1.4.
+// Least stretch between two linked anchors, on the read and on the
+// reference, that may split the chain, and the strict score below which it
+// does, when another part fills it (see split_bridging_chains). Two
+// unrelated stretches lose about 0.7 per column under the strict scores; a
+// read with 10% errors gains about 1.4.
 constexpr int64_t SPLIT_MIN_GAP = 50;
 constexpr int64_t SPLIT_MAX_SCORE = -CLIP_DROP / 2;
 // How far an inverted part's reference span may reach beyond the gap that
@@ -749,16 +750,35 @@ bool chains_whole(const std::vector<Anchor> &anchors, int64_t max_dist) {
 // around the hit, and their best chain, into `path`. False when there is no
 // chain of two anchors or more.
 bool Realigner::chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<Anchor> &path) {
+    // The hit's window widened on both sides, so that it holds the read's
+    // true span even after large net deletions.
+    const int64_t cstart = ref_.offsets[hit.ref_id];
+    const int64_t cend = cstart + ref_.lengths[hit.ref_id];
+    const int64_t margin = int64_t(qlen) / REGION_MARGIN_DIVISOR + REGION_MARGIN_MIN;
+    int64_t rs = std::max(cstart, hit.ref_start - margin);
+    int64_t re = std::min(cend, hit.ref_end + margin);
+    if (!chain_region(hit, rs, re, path)) return false;
+    // The window lies on the chain's median diagonal, so a deletion larger
+    // than the margin leaves one end of the read's span outside the region.
+    // When the chain runs into an edge of the region with more of the read
+    // left beyond it than the region holds, the region is widened by that
+    // much (and the margin) and the chain found again: the anchors of that
+    // end belong to the chain, and its read interval decides which parts
+    // compete.
+    const Anchor &first = path.front(), &last = path.back();
+    const int64_t wider_rs = std::max(cstart, first.x - first.y - margin);
+    const int64_t wider_re = std::min(cend, last.x + (qlen - last.y) + margin);
+    if (wider_rs >= rs && wider_re <= re) return true;
+    return chain_region(hit, std::min(rs, wider_rs), std::max(re, wider_re), path);
+}
+
+// Anchors of the read (in the hit's orientation) in the region [rs, re)
+// and their best chain overlapping the hit's window, into `path`. False
+// when there is no chain of two anchors or more.
+bool Realigner::chain_region(const bio_map_hit_t &hit, int64_t rs, int64_t re, std::vector<Anchor> &path) {
     Scratch &s = *s_;
     const int32_t k = opt_.k;
     const ReadStrand &st = s.strands[hit.strand];
-    // The hit's window widened on both sides, so that it holds the read's
-    // true span even after large net deletions.
-    int64_t cstart = ref_.offsets[hit.ref_id];
-    int64_t cend = cstart + ref_.lengths[hit.ref_id];
-    int64_t margin = int64_t(qlen) / REGION_MARGIN_DIVISOR + REGION_MARGIN_MIN;
-    int64_t rs = std::max(cstart, hit.ref_start - margin);
-    int64_t re = std::min(cend, hit.ref_end + margin);
     if (re - rs < k) return false;
 
     // Equal hashes taken on equal strands (the read is already in the hit's
@@ -935,7 +955,10 @@ void Realigner::split_bridging_chains(std::vector<Alignment> &cands, int32_t qle
         // Every piece keeps two anchors or more.
         for (size_t i = 2; i + 1 < path.size(); ++i) {
             if (!s.cut_after.empty() && i - 1 < s.cut_after.back() + 2) continue;
-            if (path[i].y - path[i - 1].y - k < SPLIT_MIN_GAP) continue;
+            // Both the read and the reference have the stretch: a stretch
+            // on one side only is an indel, which the alignment shows.
+            if (path[i].y - path[i - 1].y - k < SPLIT_MIN_GAP || path[i].x - path[i - 1].x - k < SPLIT_MIN_GAP)
+                continue;
             int32_t g0, g1;
             path_read_interval(path, i - 1, i, k, qlen, cands[c].strand, g0, g1);
             g0 += k, g1 -= k; // the stretch between the two seeds

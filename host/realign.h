@@ -218,6 +218,7 @@ private:
     struct Scratch;
     void prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand);
     bool chain_hit(const bio_map_hit_t &hit, int32_t qlen, std::vector<Anchor> &path);
+    bool chain_region(const bio_map_hit_t &hit, int64_t rs, int64_t re, std::vector<Anchor> &path);
     int64_t stretch_score(const Anchor &from, const Anchor &to, int32_t strand);
     void split_bridging_chains(std::vector<Alignment> &cands, int32_t qlen);
     void align_chain(const std::vector<Anchor> &path, int32_t qlen, Alignment &a);

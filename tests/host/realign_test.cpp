@@ -102,6 +102,24 @@ TEST_F(RealignTest, OneLargeIndelGivesExactlyThatIndelAndTheSpan) {
     }
 }
 
+// A 1.5 kb deletion puts the library's window (the chain's median
+// diagonal, the longer side's) far enough from the shorter side that the
+// region around it misses that side's start; the region is widened, so the
+// chain holds the anchors of the whole read (they decide which parts
+// compete), not only the alignment.
+TEST_F(RealignTest, LargeDeletionChainCoversTheWholeRead) {
+    Codes read = map_test::concat(stretch(0, 20000, 2000), stretch(0, 23500, 4000));
+    auto alns = align(read);
+    ASSERT_EQ(alns.size(), 1u);
+    EXPECT_EQ(alns[0].query_start, 0);
+    EXPECT_EQ(op_total(alns[0], 'D'), 1500);
+    std::vector<uint64_t> hash(read.size());
+    std::vector<int64_t> pos(read.size());
+    std::vector<uint8_t> strand(read.size());
+    int64_t n = bio_minimizers(read.data(), int64_t(read.size()), K, W, hash.data(), pos.data(), strand.data());
+    EXPECT_GE(alns[0].n_anchors, 0.97 * double(n));
+}
+
 // 3 kb, the next 300 bases or 1 kb reverse complemented, then the 3 kb
 // after them: two parts on the forward strand with exact spans, not one
 // forced across the turn, and the inverted middle as a part of its own,
