@@ -46,6 +46,14 @@ public:
         return data_ != nullptr;
     }
 
+    // Makes room for at least `count` elements: the reservation is kept
+    // (with whatever it holds) when it is large enough, made anew otherwise.
+    // For working memory reused from call to call.
+    [[nodiscard]] bool reserve(std::size_t count) {
+        if (data_ && size_ >= count) return true;
+        return allocate(count);
+    }
+
     // Reserves `count` elements with every byte zero.
     [[nodiscard]] bool allocate_zeroed(std::size_t count) {
         reset();

@@ -61,25 +61,6 @@ void sort_i64(std::int64_t *values, std::int32_t n) { std::sort(values, values +
 
 namespace {
 
-// Working memory of one call, one reservation per array, in this order.
-struct ChainWork {
-    Buffer<anchor_t> anchors;
-    Buffer<std::int64_t> x;
-    Buffer<std::int64_t> y;
-    Buffer<double> f;
-    Buffer<std::int32_t> prev;
-    Buffer<fidx_t> order;
-    Buffer<std::uint8_t> used;
-    Buffer<std::int32_t> path;
-    Buffer<std::int64_t> diag;
-
-    bool reserve(std::size_t n) {
-        return anchors.allocate(n) && x.allocate(n) && y.allocate(n) && f.allocate(n) &&
-               prev.allocate(n) && order.allocate(n) && used.allocate_zeroed(n) &&
-               path.allocate(n) && diag.allocate(n);
-    }
-};
-
 // Reverse-strand anchors chain on the reverse complement of the read, where
 // the k-mer at query_pos starts at (qlen - k) - query_pos.
 void make_anchors(const std::int64_t *ref_pos, const std::int64_t *query_pos, std::int32_t n,
@@ -155,11 +136,27 @@ std::int32_t backtrack(std::int32_t i, const std::int32_t *prev, std::uint8_t *u
 
 }  // namespace
 
+bool ChainScratch::reserve(std::size_t n) {
+    if (!(anchors.reserve(n) && x.reserve(n) && y.reserve(n) && f.reserve(n) && prev.reserve(n) &&
+          order.reserve(n) && used.reserve(n) && path.reserve(n) && diag.reserve(n)))
+        return false;
+    std::fill(used.data(), used.data() + n, std::uint8_t{0});
+    return true;
+}
+
 std::int32_t _chain_strand(const std::int64_t *ref_pos, const std::int64_t *query_pos,
                            std::int32_t n, std::int32_t strand, std::int32_t qlen, std::int32_t k,
                            double min_score, chain_t *chains, std::int32_t *n_chains) {
+    ChainScratch scratch;
+    return _chain_strand(ref_pos, query_pos, n, strand, qlen, k, min_score, chains, n_chains,
+                         scratch);
+}
+
+std::int32_t _chain_strand(const std::int64_t *ref_pos, const std::int64_t *query_pos,
+                           std::int32_t n, std::int32_t strand, std::int32_t qlen, std::int32_t k,
+                           double min_score, chain_t *chains, std::int32_t *n_chains,
+                           ChainScratch &work) {
     if (n <= 0) return 0;
-    ChainWork work;
     if (!work.reserve(static_cast<std::size_t>(n))) return -1;
     anchor_t *anchors = work.anchors.data();
     make_anchors(ref_pos, query_pos, n, strand, qlen, k, anchors);

@@ -1,7 +1,10 @@
 // Anchors, chain records and the per-strand chaining of read mapping.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "core/buffer.h"
 
 namespace engine {
 
@@ -54,9 +57,31 @@ void sort_anchors(anchor_t *anchors, std::int32_t n);
 void sort_by_score(fidx_t *order, std::int32_t n);
 void sort_i64(std::int64_t *values, std::int32_t n);
 
+// Working memory of _chain_strand, one reservation per array, kept from
+// call to call by a caller that chains many reads.
+struct ChainScratch {
+    Buffer<anchor_t> anchors;
+    Buffer<std::int64_t> x;
+    Buffer<std::int64_t> y;
+    Buffer<double> f;
+    Buffer<std::int32_t> prev;
+    Buffer<fidx_t> order;
+    Buffer<std::uint8_t> used;
+    Buffer<std::int32_t> path;
+    Buffer<std::int64_t> diag;
+
+    // Room for n anchors, `used` cleared. False when memory runs out.
+    bool reserve(std::size_t n);
+};
+
 // Chains n anchors of one relative strand and appends the accepted chains at
 // chains[*n_chains] onwards (room for n / 2 more is required). Returns the
-// number appended, or -1 when working memory cannot be reserved.
+// number appended, or -1 when working memory cannot be reserved (in
+// `scratch`, or in working memory of its own).
+std::int32_t _chain_strand(const std::int64_t *ref_pos, const std::int64_t *query_pos,
+                           std::int32_t n, std::int32_t strand, std::int32_t qlen, std::int32_t k,
+                           double min_score, chain_t *chains, std::int32_t *n_chains,
+                           ChainScratch &scratch);
 std::int32_t _chain_strand(const std::int64_t *ref_pos, const std::int64_t *query_pos,
                            std::int32_t n, std::int32_t strand, std::int32_t qlen, std::int32_t k,
                            double min_score, chain_t *chains, std::int32_t *n_chains);

@@ -36,11 +36,12 @@ void rebase_cigar_offsets(bio_map_hit_t *hits, std::int32_t n, std::int64_t regi
 // working memory could not be reserved (its count is then 0).
 bool map_batch_read(const bio_index_t *idx, const std::uint8_t *seqs, const std::int64_t *seq_offs,
                     std::int32_t i, std::int32_t max_hits, bio_map_hit_t *hits, double min_score,
-                    std::int32_t *n_hits, char *cigar, const std::int64_t *cigar_offs) {
+                    std::int32_t *n_hits, char *cigar, const std::int64_t *cigar_offs,
+                    MapScratch &scratch) {
     bio_map_hit_t *block = slot_block(hits, i, max_hits);
     const std::int32_t n =
         _map_one(idx, seqs + seq_offs[i], low32_span(seq_offs, i), max_hits, block, max_hits,
-                 min_score, cigar + cigar_offs[i], low32_span(cigar_offs, i));
+                 min_score, cigar + cigar_offs[i], low32_span(cigar_offs, i), scratch);
     if (n < 0) {
         n_hits[i] = 0;
         return false;
@@ -65,12 +66,14 @@ ENGINE_EXPORT std::int32_t bio_map_batch(const bio_index_t *idx, const std::uint
     int failed = 0;
 #pragma omp parallel
     {
+        // Each thread keeps one working memory for all its reads.
+        engine::MapScratch scratch;
         // Each read writes only its own slots, count and CIGAR region; the
         // end of the region is the only barrier needed.
 #pragma omp for schedule(nonmonotonic : dynamic, engine::MAP_BATCH_CHUNK) nowait
         for (std::int32_t i = 0; i < n_reads; ++i) {
             if (!engine::map_batch_read(idx, seqs, seq_offs, i, max_hits, hits, min_score, n_hits,
-                                        cigar, cigar_offs)) {
+                                        cigar, cigar_offs, scratch)) {
 #pragma omp atomic write
                 failed = 1;
             }

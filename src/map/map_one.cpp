@@ -15,48 +15,16 @@ namespace engine {
 
 namespace {
 
-struct ReadMinimizers {
-    Buffer<std::uint64_t> hash;  // the hashes, then where their runs start
-    Buffer<std::int64_t> pos;
-    Buffer<std::uint8_t> strand;
-    std::int64_t count = 0;
-};
-
-// Anchors split by relative strand: reference and read positions.
-struct StrandAnchors {
-    Buffer<std::int64_t> fwd_ref;
-    Buffer<std::int64_t> fwd_read;
-    Buffer<std::int64_t> rev_ref;
-    Buffer<std::int64_t> rev_read;
-    std::int64_t n_fwd = 0;
-    std::int64_t n_rev = 0;
-
-    void release() {
-        fwd_ref.reset();
-        fwd_read.reset();
-        rev_ref.reset();
-        rev_read.reset();
-    }
-};
-
 struct Window {
     std::int64_t start;
     std::int64_t end;
     std::int32_t ref_id;
 };
 
-// The read, oriented for the chain being aligned, and the store of the
-// kernel's traceback runs; reused by every chain of the read.
-struct AlignBuffers {
-    Buffer<std::uint8_t> read;
-    Buffer<std::uint64_t> runs;
-    std::int32_t read_strand = -1;  // orientation held in `read`, -1 none yet
-};
-
 bool sample_minimizers(const bio_index_t *idx, const std::uint8_t *seq, std::int32_t qlen,
                  ReadMinimizers &m) {
     const auto n = static_cast<std::size_t>(qlen - idx->k + 1);
-    if (!m.hash.allocate(n) || !m.pos.allocate(n) || !m.strand.allocate(n)) return false;
+    if (!m.hash.reserve(n) || !m.pos.reserve(n) || !m.strand.reserve(n)) return false;
     m.count = bio_minimizers(seq, qlen, idx->k, idx->w, m.hash.data(), m.pos.data(),
                              m.strand.data());
     return m.count >= 0;
@@ -86,8 +54,9 @@ std::int64_t locate_runs(const bio_index_t *idx, ReadMinimizers &m) {
 
 bool reserve_anchors(std::int64_t total, StrandAnchors &a) {
     const auto n = static_cast<std::size_t>(std::max<std::int64_t>(total, 1));
-    return a.fwd_ref.allocate(n) && a.fwd_read.allocate(n) && a.rev_ref.allocate(n) &&
-           a.rev_read.allocate(n);
+    a.n_fwd = a.n_rev = 0;
+    return a.fwd_ref.reserve(n) && a.fwd_read.reserve(n) && a.rev_ref.reserve(n) &&
+           a.rev_read.reserve(n);
 }
 
 // Every entry of each located run, in index order. An entry taken on the
@@ -113,18 +82,18 @@ void collect_anchors(const bio_index_t *idx, const ReadMinimizers &m, StrandAnch
 // Chains each strand's anchors into `chains`; returns the chain count, or
 // -1 when memory runs out (chaining takes at most 2^31 - 1 anchors a strand).
 std::int32_t chain_both_strands(const StrandAnchors &a, std::int32_t qlen, std::int32_t k,
-                                double min_score, Buffer<chain_t> &chains) {
+                                double min_score, Buffer<chain_t> &chains, ChainScratch &work) {
     constexpr std::int64_t max_anchors = std::numeric_limits<std::int32_t>::max();
     if (a.n_fwd > max_anchors || a.n_rev > max_anchors) return -1;
-    if (!chains.allocate(static_cast<std::size_t>(a.n_fwd + a.n_rev + 1))) return -1;
+    if (!chains.reserve(static_cast<std::size_t>(a.n_fwd + a.n_rev + 1))) return -1;
     std::int32_t n_chains = 0;
     if (a.n_fwd > 0 && _chain_strand(a.fwd_ref.data(), a.fwd_read.data(),
                                      static_cast<std::int32_t>(a.n_fwd), 0, qlen, k, min_score,
-                                     chains.data(), &n_chains) < 0)
+                                     chains.data(), &n_chains, work) < 0)
         return -1;
     if (a.n_rev > 0 && _chain_strand(a.rev_ref.data(), a.rev_read.data(),
                                      static_cast<std::int32_t>(a.n_rev), 1, qlen, k, min_score,
-                                     chains.data(), &n_chains) < 0)
+                                     chains.data(), &n_chains, work) < 0)
         return -1;
     return n_chains;
 }
@@ -147,7 +116,7 @@ bool overlaps_kept(const chain_t &c, const chain_t *kept, std::int32_t n_kept) {
 // Sorted chains into `kept`, dropping those that repeat a better chain's
 // reference span. Returns the kept count, or -1 when memory runs out.
 std::int32_t filter_overlaps(const chain_t *chains, std::int32_t n_chains, Buffer<chain_t> &kept) {
-    if (!kept.allocate(static_cast<std::size_t>(std::max(n_chains, 1)))) return -1;
+    if (!kept.reserve(static_cast<std::size_t>(std::max(n_chains, 1)))) return -1;
     std::int32_t n_kept = 0;
     for (std::int32_t i = 0; i < n_chains; ++i)
         if (n_kept == 0 || !overlaps_kept(chains[i], kept.data(), n_kept))
@@ -199,8 +168,9 @@ void orient_read(const std::uint8_t *seq, std::int32_t qlen, std::int32_t strand
 }
 
 bool reserve_align_buffers(std::int32_t qlen, AlignBuffers &buf) {
-    return buf.read.allocate(static_cast<std::size_t>(qlen)) &&
-           buf.runs.allocate(window_run_capacity(qlen));
+    buf.read_strand = -1;
+    return buf.read.reserve(static_cast<std::size_t>(qlen)) &&
+           buf.runs.reserve(window_run_capacity(qlen));
 }
 
 void write_hit(const chain_t &c, const Window &win, std::int32_t qlen, const WindowAlignment &aln,
@@ -264,7 +234,7 @@ std::int32_t map_quality(std::int32_t ci, std::int32_t n_cand, double best, doub
 
 std::int32_t _map_one(const bio_index_t *idx, const std::uint8_t *seq, std::int32_t qlen,
                       std::int32_t max_chains, bio_map_hit_t *hits, std::int32_t max_hits,
-                      double min_score, char *cigar, std::int32_t cigar_cap) {
+                      double min_score, char *cigar, std::int32_t cigar_cap, MapScratch &scratch) {
     if (!idx) return 0;
     const std::int32_t k = idx->k;
     if (qlen < k) return 0;
@@ -272,30 +242,25 @@ std::int32_t _map_one(const bio_index_t *idx, const std::uint8_t *seq, std::int3
     // The read's reservations all come before the first hit is written, so
     // their failure leaves the caller's buffers untouched. Only the
     // aligner reserves later, per window; its failure skips that chain.
-    StrandAnchors anchors;
-    {
-        ReadMinimizers mins;
-        if (!sample_minimizers(idx, seq, qlen, mins)) return -1;
-        if (!reserve_anchors(locate_runs(idx, mins), anchors)) return -1;
-        collect_anchors(idx, mins, anchors);
-    }
-    Buffer<chain_t> chains;
-    const std::int32_t n_chains = chain_both_strands(anchors, qlen, k, min_score, chains);
-    anchors.release();
+    ReadMinimizers &mins = scratch.mins;
+    StrandAnchors &anchors = scratch.anchors;
+    if (!sample_minimizers(idx, seq, qlen, mins)) return -1;
+    if (!reserve_anchors(locate_runs(idx, mins), anchors)) return -1;
+    collect_anchors(idx, mins, anchors);
+    const std::int32_t n_chains =
+        chain_both_strands(anchors, qlen, k, min_score, scratch.chains, scratch.chain);
     if (n_chains < 0) return -1;
-    std::qsort(chains.data(), static_cast<std::size_t>(n_chains), sizeof(chain_t), _cmp_cchain);
+    chain_t *chains = scratch.chains.data();
+    std::qsort(chains, static_cast<std::size_t>(n_chains), sizeof(chain_t), _cmp_cchain);
 
-    Buffer<chain_t> kept;
-    const std::int32_t n_kept = filter_overlaps(chains.data(), n_chains, kept);
-    chains.reset();
+    const std::int32_t n_kept = filter_overlaps(chains, n_chains, scratch.kept);
     if (n_kept < 0) return -1;
-    AlignBuffers buf;
-    if (!reserve_align_buffers(qlen, buf)) return -1;
+    if (!reserve_align_buffers(qlen, scratch.align)) return -1;
 
     const std::int32_t n_cand = std::min(n_kept, max_chains);
     if (max_hits <= 0 || n_cand <= 0) return 0;
-    return align_chains(idx, seq, qlen, kept.data(), n_cand, hits, max_hits, cigar, cigar_cap,
-                        buf);
+    return align_chains(idx, seq, qlen, scratch.kept.data(), n_cand, hits, max_hits, cigar,
+                        cigar_cap, scratch.align);
 }
 
 }  // namespace engine
@@ -305,6 +270,7 @@ ENGINE_EXPORT std::int32_t bio_map_read(const bio_index_t *idx, const std::uint8
                                         bio_map_hit_t *hits, std::int32_t max_hits,
                                         double min_score, char *cigar, std::int32_t cigar_cap) {
     if (!idx) return 0;
+    engine::MapScratch scratch;
     return engine::_map_one(idx, seq, qlen, max_chains, hits, max_hits, min_score, cigar,
-                            cigar_cap);
+                            cigar_cap, scratch);
 }
