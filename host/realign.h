@@ -10,7 +10,8 @@
 //
 //  1. anchors: equal minimizer hashes (bio_minimizers, same k and w as the
 //     index) between the read, in the hit's orientation, and the
-//     reference's own minimizers in a region around the hit's window;
+//     reference's own minimizers in a region around the hit's window
+//     (widened when the chain shows the read's span reaching beyond it);
 //  2. the best colinear chain of those anchors (bio_chain_dp), split where
 //     it links across a stretch of the read that another hit's chain fills
 //     and that does not align where the chain puts it (an inversion's
@@ -19,9 +20,10 @@
 //     chain anchors about every PIECE_SPAN reference bases (and on both
 //     sides of any jump of the chain's diagonal), each piece aligned
 //     globally with nw_banded_diag_simd (nw_banded_diag when its 16-bit
-//     lanes could overflow), band = the piece's length difference +
-//     PIECE_BAND_SLACK (32); split gaps the linear score cannot tell from
-//     one gap are then joined (join_split_gaps);
+//     lanes could overflow), band = the piece's length difference plus at
+//     least PIECE_BAND_SLACK (31), widened to fill the kernel's last block
+//     of 16 cells; split gaps the linear score cannot tell from one gap are
+//     then joined (join_split_gaps);
 //  4. the read ends beyond the first and last anchor are aligned to the
 //     reference next to them, and each is then clipped by the drop-off rule
 //     (extend_end in realign.cpp): the end is aligned with strict scores
@@ -51,9 +53,9 @@
 // anchors, columns), the kernels' working memory is bounded whatever the
 // read length: a piece spans at most PIECE_SPAN plus one chain link
 // (CHAIN_MAX_DIST 5000) on either sequence, the shorter sequence goes first,
-// so a call needs at most about (min + 1) x (2 (|diff| + 32) + 1) bytes of
-// traceback, about 15 MB at worst and about 33 kB for a typical
-// 500-base piece; an end at most 2000 x 2 (2000/16 + 40) bytes.
+// so a call needs at most about (min + 1) x (2 (|diff| + 47) + 1) bytes of
+// traceback, about 15 MB at worst and about 32 kB for a typical
+// 500-base piece; an end at most 2000 x 2 (2000/16 + 55) bytes.
 #pragma once
 
 #include "engine.h"
