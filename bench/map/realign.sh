@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sound alignments of `bioeng map` against minimap2 in the same run:
+# Sound alignments of `bioeng map` against minimap2 in the same run (short
+# reads also with -x sr, the preset minimap2 -x sr is compared with):
 # base-level quality against the simulation's truth (alignment_quality.py),
 # mapping accuracy (eval_paf.py), samtools stats error rate of short reads,
 # and speed with 2 threads (median of REPEATS runs, wall and CPU seconds).
@@ -45,6 +46,10 @@ for set in long short; do
   for ((r = 0; r < REPEATS; r++)); do
     run "bioeng-$set" "$OUT/bioeng-$set.paf" "$BIOENG" map -t 2 "$REF" "$reads"
     run "bioeng-raw-$set" "$OUT/raw-$set.paf" "$BIOENG" map -t 2 --raw-hits "$REF" "$reads"
+    if [[ $set == short ]]; then
+      run "bioeng-sr-$set" "$OUT/bioeng-sr-$set.paf" "$BIOENG" map -x sr -t 2 "$REF" "$reads"
+      run "bioeng-sr-raw-$set" "$OUT/sr-raw-$set.paf" "$BIOENG" map -x sr -t 2 --raw-hits "$REF" "$reads"
+    fi
     run "minimap2-$set" "$OUT/mm2-$set.paf" minimap2 -c -t 2 -k 15 -w 10 "$REF" "$reads"
     [[ $set == short ]] &&
       run "minimap2-sr-$set" "$OUT/mm2sr-$set.paf" minimap2 -x sr -c -t 2 "$REF" "$reads"
@@ -52,10 +57,10 @@ for set in long short; do
   echo "## $set reads ($n), -t 2, median of $REPEATS"
   echo "| tool | wall s | CPU s | reads/s |"
   echo "|---|---|---|---|"
-  for label in bioeng-$set bioeng-raw-$set minimap2-$set minimap2-sr-$set; do
+  for label in bioeng-$set bioeng-raw-$set bioeng-sr-$set bioeng-sr-raw-$set minimap2-$set minimap2-sr-$set; do
     [[ -s $OUT/$label.times ]] && report_speed "$label" "$n"
   done
-  for f in bioeng-$set raw-$set mm2-$set mm2sr-$set; do
+  for f in bioeng-$set raw-$set bioeng-sr-$set mm2-$set mm2sr-$set; do
     [[ -s $OUT/$f.paf ]] || continue
     python3 $HERE/alignment_quality.py "$DATA/P/$set.truth.tsv" "$OUT/$f.paf" --label "$f"
     python3 bench/eval_paf.py "$DATA/P/$set.truth.tsv" "$OUT/$f.paf" | tail -1
