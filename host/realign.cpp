@@ -179,7 +179,7 @@ struct Realigner::Scratch {
     std::vector<std::vector<Anchor>> paths; // chain of each candidate alignment
     size_t n_paths = 0;                     // of this read
     std::vector<size_t> cut_after;          // anchors a chain is split after
-    MinimizerArrays read_mins, edge;
+    MinimizerArrays read_mins, region_scratch; // bio_minimizers output for the read, and for regions
     std::vector<Minimizer> region;
     GroupScratch groups;
     std::vector<Anchor> anchors;
@@ -784,7 +784,7 @@ bool Realigner::chain_region(const bio_map_hit_t &hit, int64_t rs, int64_t re, s
     // Equal hashes taken on equal strands (the read is already in the hit's
     // orientation). Region minimizers come by position and each one's read
     // matches by position, so the anchors come out sorted by (x, y).
-    region_minimizers(ref_, hit.ref_id, rs, re, k, opt_.w, s.region, s.edge, s.region_codes);
+    region_minimizers(ref_, hit.ref_id, rs, re, k, opt_.w, s.region, s.region_scratch, s.region_codes);
     s.anchors.clear();
     for (const Minimizer &r : s.region) {
         size_t lo, hi;

@@ -280,7 +280,7 @@ std::string PafReport::html(const std::string &title) const {
          std::to_string(primary_) + "</td></tr>\n<tr><th>secondary alignments</th><td>" +
          std::to_string(secondary_) + "</td></tr>\n<tr><th>mean identity</th><td>" +
          num(100 * mean_id, 2) + " %</td></tr>\n</table>\n";
-    h += "<p>Primary and supplementary alignments (tp:A:P); secondary alignments are only "
+    h += "<p>Primary and supplementary alignments (tp:A:P, tp:A:I); secondary alignments are only "
          "counted.</p>\n";
 
     h += "<h2>Identity and mapping quality</h2>\n";

@@ -14,7 +14,7 @@ const char REPORT_USAGE[] =
     "a summary table, histograms of identity (matching bases / alignment\n"
     "columns) and mapping quality, read length against identity, and the\n"
     "depth of coverage along each reference sequence (the 24 longest with\n"
-    "alignments). Primary and supplementary lines (tp:A:P) are drawn;\n"
+    "alignments). Primary and supplementary lines (tp:A:P, tp:A:I) are drawn;\n"
     "secondary lines are only counted.\n"
     "\n"
     "Options:\n"

@@ -118,14 +118,14 @@ class MappedHit:
 
 def _parse_read(lines: List[List[str]]) -> List[MappedHit]:
     """The hits of one read from its PAF lines. The host layer prints a
-    read's primary record first, then its supplementary parts (also tp:A:P),
-    then its secondary hits (tp:A:S)."""
+    read's primary record first, then its supplementary parts (tp:A:P, or
+    tp:A:I for an inverted part), then its secondary hits (tp:A:S)."""
     hits = []
     seen_primary = False
     for cols in lines:
         tags = tuple(cols[12:])
         values = {raw[:2]: raw for raw in tags}
-        is_part = values.get("tp", "tp:A:P") == "tp:A:P"
+        is_part = values.get("tp", "tp:A:P") != "tp:A:S"
         hits.append(MappedHit(
             contig=cols[5], contig_length=int(cols[6]), ref_start=int(cols[7]),
             ref_end=int(cols[8]), query_start=int(cols[2]), query_end=int(cols[3]),

@@ -116,18 +116,22 @@ class AlignerConstruction(unittest.TestCase):
     def test_flags_agree_with_the_sam_records(self):
         rng = random.Random(11)
         ref = random_dna(rng, 20000)
-        chimera = ref[2000:3000] + ref[12000:13000]
-        with tempfile.TemporaryDirectory() as work:
-            write_fasta(Path(work) / "ref.fa", [("chr1", ref)])
-            write_fasta(Path(work) / "read.fa", [("read1", chimera)])
-            with be.Aligner(Path(work) / "ref.fa") as aligner:
-                hits = aligner.map(chimera, "read1")
-            with be.Mapper(Path(work) / "ref.fa", sam=True) as mapper:
-                sam = "".join(mapper.map_file(Path(work) / "read.fa")).splitlines()
-        flags = [int(line.split("\t")[1]) for line in sam]
-        self.assertEqual([bool(f & 2048) for f in flags], [h.is_supplementary for h in hits])
-        self.assertEqual([bool(f & 256) for f in flags], [h.is_secondary for h in hits])
-        self.assertTrue(any(h.is_supplementary for h in hits))
+        turned = ref[5000:6000][::-1].translate(str.maketrans("ACGT", "TGCA"))
+        reads = {"chimera": ref[2000:3000] + ref[12000:13000],
+                 "inversion": ref[2000:5000] + turned + ref[6000:9000]}
+        for name, read in reads.items():
+            with self.subTest(name), tempfile.TemporaryDirectory() as work:
+                write_fasta(Path(work) / "ref.fa", [("chr1", ref)])
+                write_fasta(Path(work) / "read.fa", [(name, read)])
+                with be.Aligner(Path(work) / "ref.fa") as aligner:
+                    hits = aligner.map(read, name)
+                with be.Mapper(Path(work) / "ref.fa", sam=True) as mapper:
+                    sam = "".join(mapper.map_file(Path(work) / "read.fa")).splitlines()
+                flags = [int(line.split("\t")[1]) for line in sam]
+                self.assertEqual([bool(f & 2048) for f in flags], [h.is_supplementary for h in hits])
+                self.assertEqual([bool(f & 256) for f in flags], [h.is_secondary for h in hits])
+                self.assertTrue(any(h.is_supplementary for h in hits))
+                self.assertEqual([h.tag("tp") for h in hits].count("I"), 1 if name == "inversion" else 0)
 
     def test_presets_and_overrides(self):
         self.assertEqual(set(be.presets()), {"map-ont", "map-pb", "sr"})
