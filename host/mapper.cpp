@@ -1,12 +1,9 @@
 #include "mapper.h"
 
+#include "worker_threads.h"
+
 #include <algorithm>
-#include <atomic>
 #include <climits>
-#include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace bioeng {
 
@@ -122,16 +119,6 @@ ReadView BatchMapper::read_view(const RecordBatch &batch, int32_t i) const {
     return read;
 }
 
-namespace {
-
-// Threads for `threads` (0: one per processor).
-int32_t worker_count(int32_t threads) {
-    unsigned hw = std::thread::hardware_concurrency();
-    return threads > 0 ? threads : int32_t(hw ? hw : 1);
-}
-
-} // namespace
-
 // Reads are re-aligned and formatted on the mapping threads, in chunks of
 // REALIGN_CHUNK reads taken in turn; each chunk's text goes to its own slot,
 // so the output is the same for any thread count.
@@ -151,45 +138,20 @@ void BatchMapper::realign_and_format(const RecordBatch &batch, std::string &out)
     opt.w = s_.w;
     opt.secondaries = s_.secondaries;
     opt.secondary_ratio = s_.secondary_ratio;
-    std::atomic<int32_t> next{0};
-    std::exception_ptr failure;
-    std::mutex failure_lock;
-    auto work = [&] {
-        try {
-            Realigner realigner(ref, opt);
-            std::vector<Alignment> alns;
-            RecordScratch records;
-            for (int32_t c; (c = next.fetch_add(1)) < n_chunks;) {
-                std::string &text = texts[size_t(c)];
-                for (int32_t i = c * REALIGN_CHUNK; i < std::min(n, (c + 1) * REALIGN_CHUNK); ++i) {
-                    ReadView read = read_view(batch, i);
-                    const bio_map_hit_t *hits = hits_.data() + size_t(i) * size_t(s_.max_hits);
-                    realigner.align_read(read.codes, read.len, hits, n_hits_.data()[i], alns);
-                    emit_alignment_records(text, read, alns, refs_, s_, s_.sam, records);
-                    if (paf_beside())
-                        emit_alignment_records(pafs[size_t(c)], read, alns, refs_, s_, false, records);
-                    count_alignments(counts[size_t(c)], read.len, alns);
-                }
+    for_each_on_threads(size_t(n_chunks), worker_count(s_.threads), [&] {
+        return [&, realigner = std::make_unique<Realigner>(ref, opt), alns = std::vector<Alignment>(),
+                records = RecordScratch()](size_t c) mutable {
+            std::string &text = texts[c];
+            for (int32_t i = int32_t(c) * REALIGN_CHUNK; i < std::min(n, int32_t(c + 1) * REALIGN_CHUNK); ++i) {
+                ReadView read = read_view(batch, i);
+                const bio_map_hit_t *hits = hits_.data() + size_t(i) * size_t(s_.max_hits);
+                realigner->align_read(read.codes, read.len, hits, n_hits_.data()[i], alns);
+                emit_alignment_records(text, read, alns, refs_, s_, s_.sam, records);
+                if (paf_beside()) emit_alignment_records(pafs[c], read, alns, refs_, s_, false, records);
+                count_alignments(counts[c], read.len, alns);
             }
-        } catch (...) {
-            std::lock_guard<std::mutex> hold(failure_lock);
-            if (!failure) failure = std::current_exception();
-            next.store(n_chunks);
-        }
-    };
-    int32_t workers = std::max(1, std::min(worker_count(s_.threads), n_chunks));
-    std::vector<std::thread> pool;
-    pool.reserve(size_t(workers - 1));
-    for (int32_t t = 1; t < workers; ++t) {
-        try {
-            pool.emplace_back(work);
-        } catch (const std::system_error &) {
-            break; // no more threads to be had: the chunks are shared among fewer
-        }
-    }
-    work();
-    for (std::thread &t : pool) t.join();
-    if (failure) std::rethrow_exception(failure);
+        };
+    });
     size_t total = out.size();
     for (const std::string &t : texts) total += t.size();
     out.reserve(total);

@@ -1,18 +1,14 @@
 #include "realign.h"
 
 #include "packed_reference.h"
+#include "worker_threads.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
-#include <exception>
 #include <iterator>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace bioeng {
@@ -615,35 +611,6 @@ struct RefChunk {
     int64_t a, b; // k-mer positions within sequence id
 };
 
-// Runs work(t) for t in [0, n) on up to `threads` threads (the caller's
-// included); fewer when no more threads can be started.
-template <class Work>
-void run_on_threads(size_t n, int32_t threads, Work work) {
-    std::vector<std::thread> pool;
-    std::atomic<size_t> next{0};
-    std::exception_ptr failure;
-    std::mutex failure_lock;
-    auto worker = [&] {
-        try {
-            for (size_t t; (t = next.fetch_add(1)) < n;) work(t);
-        } catch (...) {
-            std::lock_guard<std::mutex> hold(failure_lock);
-            if (!failure) failure = std::current_exception();
-            next.store(n);
-        }
-    };
-    for (int32_t i = 1; i < threads && size_t(i) < n; ++i) {
-        try {
-            pool.emplace_back(worker);
-        } catch (const std::system_error &) {
-            break; // the turns are shared among fewer threads
-        }
-    }
-    worker();
-    for (std::thread &t : pool) t.join();
-    if (failure) std::rethrow_exception(failure);
-}
-
 } // namespace
 
 void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, int32_t threads, RefMinimizers &out) {
@@ -675,15 +642,16 @@ void compute_ref_minimizers(const RefSeqs &ref, int32_t k, int32_t w, int32_t th
     for (size_t start = 0; start < chunks.size(); start += workers * CHUNKS_PER_TURN) {
         const size_t turn_end = std::min(chunks.size(), start + workers * CHUNKS_PER_TURN);
         const size_t n_parts = (turn_end - start + CHUNKS_PER_TURN - 1) / CHUNKS_PER_TURN;
-        run_on_threads(n_parts, threads, [&](size_t t) {
-            std::vector<uint8_t> codes;
-            MinimizerArrays scratch;
-            parts[t].clear();
-            for (size_t c = start + t * CHUNKS_PER_TURN; c < std::min(turn_end, start + (t + 1) * CHUNKS_PER_TURN); ++c)
-                sequence_minimizers_between(ref, chunks[c].id, chunks[c].a, chunks[c].b, k, w, codes, scratch,
-                                            [&](uint64_t hash, int64_t pos, uint8_t strand) {
-                                                parts[t].push_back(RefMinimizer{hash, uint32_t(pos), strand});
-                                            });
+        for_each_on_threads(n_parts, threads, [&] {
+            return [&, codes = std::vector<uint8_t>(), scratch = MinimizerArrays()](size_t t) mutable {
+                parts[t].clear();
+                const size_t first = start + t * CHUNKS_PER_TURN;
+                for (size_t c = first; c < std::min(turn_end, first + CHUNKS_PER_TURN); ++c)
+                    sequence_minimizers_between(ref, chunks[c].id, chunks[c].a, chunks[c].b, k, w, codes, scratch,
+                                                [&](uint64_t hash, int64_t pos, uint8_t strand) {
+                                                    parts[t].push_back(RefMinimizer{hash, uint32_t(pos), strand});
+                                                });
+            };
         });
         for (size_t t = 0; t < n_parts; ++t) out.all.insert(out.all.end(), parts[t].begin(), parts[t].end());
     }
@@ -737,15 +705,6 @@ void Realigner::prepare_strand(const uint8_t *read, int32_t qlen, int32_t strand
     st.ready = true;
 }
 
-
-bool chains_whole(const std::vector<Anchor> &anchors, int64_t max_dist) {
-    for (size_t i = 1; i < anchors.size(); ++i) {
-        const Anchor &a = anchors[i - 1], &b = anchors[i];
-        if (b.x - b.y != a.x - a.y || b.x - a.x > max_dist) return false;
-    }
-    return true;
-}
-
 // Anchors of the read (in the hit's orientation) in a reference region
 // around the hit, and their best chain, into `path`. False when there is no
 // chain of two anchors or more.
@@ -794,16 +753,6 @@ bool Realigner::chain_region(const bio_map_hit_t &hit, int64_t rs, int64_t re, s
             if (st.mins[m].strand == r.strand) s.anchors.push_back(Anchor{r.pos, st.mins[m].pos});
     }
     if (s.anchors.size() < 2 || s.anchors.size() > size_t(INT32_MAX)) return false;
-    if (chains_whole(s.anchors, CHAIN_MAX_DIST)) {
-        // The one chain's every anchor starts there and scores more than
-        // the one before, so the best overlapping anchor is the last, if
-        // any anchor overlaps the window.
-        const Anchor &first = s.anchors.front(), &last = s.anchors.back();
-        if (first.x >= hit.ref_end || last.x + k <= hit.ref_start) return false;
-        path = s.anchors;
-        return true;
-    }
-
     size_t na = s.anchors.size();
     s.ax.resize(na);
     s.ay.resize(na);

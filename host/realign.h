@@ -192,14 +192,6 @@ struct Anchor {
     int64_t y; // position on the read in the hit's orientation
 };
 
-// Whether anchors sorted by (x, y) all lie on one diagonal, each at most
-// max_dist after the one before. Their best chain is then all of them in
-// order, which is what bio_chain_dp finds at the host's settings: linking
-// to the nearest predecessor adds min(dx, k) at no gap cost, at least what
-// any farther one adds (min(a, k) + min(b, k) >= min(a + b, k)), and the
-// nearest one wins a tie; so the chaining is skipped.
-bool chains_whole(const std::vector<Anchor> &anchors, int64_t max_dist);
-
 // Per-thread working memory of the re-alignment, reused from read to read.
 class Realigner {
 public:

@@ -415,33 +415,3 @@ TEST(RegionMinimizers, AreTheWholeSequencesInTheRegion) {
         }
     }
 }
-
-// Whenever chains_whole holds, bio_chain_dp at the re-alignment's settings
-// chains the anchors whole, which is what lets it skip the chaining.
-TEST(ChainsWhole, ImpliesTheChainingTakesEveryAnchor) {
-    constexpr int32_t k = 21;
-    constexpr int64_t max_dist = 5000;
-    std::mt19937_64 rng(2026);
-    int held = 0;
-    for (int trial = 0; trial < 2000; ++trial) {
-        std::vector<bioeng::Anchor> anchors;
-        int64_t x = int64_t(rng() % 1000), diagonal = int64_t(rng() % 500);
-        size_t n = 2 + rng() % 90;
-        for (size_t i = 0; i < n; ++i) {
-            x += 1 + int64_t(rng() % (rng() % 200 == 0 ? 6000 : 2 * k)); // overlapping seeds, now and then a long link
-            int64_t shift = trial % 3 == 0 && rng() % 50 == 0 ? 1 : 0;
-            anchors.push_back({x, x - diagonal + shift});
-        }
-        std::vector<int64_t> ax, ay;
-        for (const bioeng::Anchor &a : anchors) ax.push_back(a.x), ay.push_back(a.y);
-        std::vector<double> f(n);
-        std::vector<int32_t> prev(n);
-        bio_chain_dp(ax.data(), ay.data(), int32_t(n), k, max_dist, 64, 0.01 * k, f.data(), prev.data());
-        bool whole = true;
-        for (size_t i = 1; i < n; ++i) whole &= prev[i] == int32_t(i - 1);
-        if (!bioeng::chains_whole(anchors, max_dist)) continue;
-        ++held;
-        ASSERT_TRUE(whole) << "trial " << trial;
-    }
-    EXPECT_GT(held, 500);
-}
