@@ -8,6 +8,7 @@
 #include "reference.h"
 #include "report.h"
 #include "stats.h"
+#include "worker_threads.h"
 
 #include <atomic>
 #include <cmath>
@@ -16,7 +17,6 @@
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 #define BH_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -80,12 +80,6 @@ template <class T> T *make_handle() noexcept {
     }
 }
 
-int32_t resolve_threads(int32_t requested) {
-    if (requested > 0) return requested;
-    unsigned n = std::thread::hardware_concurrency();
-    return n ? int32_t(n) : 1;
-}
-
 void check_range(int64_t v, int64_t lo, int64_t hi, const char *what) {
     if (v < lo || v > hi)
         throw ArgumentError(std::string(what) + " must be between " + std::to_string(lo) +
@@ -118,7 +112,7 @@ ReaderOptions reader_options(const bh_read_options &o) {
     check_range(o.protein, -1, 1, "protein");
     check_range(o.batch_bytes, 1024, int64_t(1) << 30, "batch_bytes");
     ReaderOptions r;
-    r.threads = resolve_threads(o.threads);
+    r.threads = worker_count(o.threads);
     r.protein = o.protein;
     r.keep_empty = o.keep_empty != 0;
     r.chunk_bytes = size_t(o.batch_bytes);
@@ -440,7 +434,7 @@ BH_EXPORT int bh_mapper_load(bh_mapper *m, const char *ref_path, const bh_map_op
             m->settings.read_group_id = m->read_group.id;
         }
         ReaderOptions ropt;
-        ropt.threads = resolve_threads(m->settings.threads);
+        ropt.threads = worker_count(m->settings.threads);
         m->refs = load_reference(ref_path, ropt);
         m->index = build_index(m->refs, m->settings, m->ref_label);
         pack_reference(m->refs);
